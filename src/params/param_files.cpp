@@ -1,0 +1,156 @@
+#include "params/param_files.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "params/c_numbers.h"
+#include "params/number_format.h"
+
+namespace ephys {
+
+namespace {
+
+// Text rows are written whole up to this length; longer ones are cut and marked with "...".
+constexpr std::size_t kWrittenTextLimit = 800;
+constexpr std::size_t kWrittenTextKeep = 795;
+
+std::string savedValue(const ParamTable& table, std::size_t row) {
+    const ParamRow& r = table.rows[row];
+    switch (r.kind()) {
+        case PK_TEXT: {
+            const std::string& text = r.text();
+            if (text.size() >= kWrittenTextLimit) return text.substr(0, kWrittenTextKeep) + "...";
+            return text;
+        }
+        case PK_CHOICE:
+            return r.letter() == '\0' ? std::string() : std::string(1, r.letter());
+        default:
+            return paramFormatValue(table, row);
+    }
+}
+
+}  // namespace
+
+int paramSave(std::string_view section, const ParamTable& table, ProfileFile& profile) {
+    int written = 0;
+    for (std::size_t row = 0; row < table.rows.size(); ++row) {
+        profile.set(section, table.rows[row].label, savedValue(table, row));
+        ++written;
+    }
+    return written;
+}
+
+int paramSave(std::string_view section, const ParamTable& table, const std::string& file,
+              std::string* error) {
+    bool readable = true;
+    ProfileFile profile = ProfileFile::load(file, error, &readable);
+    // A file that exists but cannot be read is not replaced: its other content would be lost.
+    if (!readable) return 0;
+    int written = paramSave(section, table, profile);
+    return profile.save(file, error) ? written : 0;
+}
+
+void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile) {
+    for (std::size_t row = 0; row < table.rows.size(); ++row) {
+        const ParamRow& r = table.rows[row];
+        // A missing key or an empty value keeps the current value exactly as it is.
+        std::optional<std::string> value = profile.get(section, r.label);
+        if (!value || value->empty()) continue;
+        switch (r.kind()) {
+            case PK_TEXT:
+                r.text() = *value;
+                break;
+            case PK_INT:
+            case PK_FLOAT:
+            case PK_BOOL:
+                paramParseValue(table, row, *value);
+                break;
+            case PK_CHOICE:
+                r.letter() = (*value)[0];
+                break;
+            case PK_YESNO:
+                r.letter() = (*value)[0] == '1' ? 'Y' : 'N';
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+bool paramLoad(std::string_view section, const ParamTable& table, const std::string& file) {
+    bool readable = true;
+    ProfileFile profile = ProfileFile::load(file, nullptr, &readable);
+    if (!readable) return false;
+    paramLoad(section, table, profile);
+    return true;
+}
+
+std::string homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+    return "/";
+}
+
+std::string defaultParamDirectory() {
+    return homeDirectory() + "/labparms";
+}
+
+void paramFileSetup(DialogRecord& dialog, MessageSink& messages) {
+    std::string upper = dialog.fileExtension, lower = dialog.fileExtension;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    dialog.fileFilter = dialog.fileDescription + " Files (*." + upper + ")";
+    dialog.filePattern = "*." + lower;
+    if (dialog.paramDirectory.empty()) dialog.paramDirectory = defaultParamDirectory();
+    // Only a missing parent is worth a message; an existing folder is the usual case.
+    if (::mkdir(dialog.paramDirectory.c_str(), 0777) != 0 && errno == ENOENT) {
+        messages.errorBox("Could not create parameter file space");
+    }
+}
+
+void profileWriteFlag(ProfileFile& profile, std::string_view section, std::string_view key, int value) {
+    profile.set(section, key, value != 0 ? "1" : "0");
+}
+
+void profileWriteInt(ProfileFile& profile, std::string_view section, std::string_view key,
+                     std::int32_t value) {
+    profile.set(section, key, std::to_string(value));
+}
+
+void profileWriteFloat(ProfileFile& profile, std::string_view section, std::string_view key, float value) {
+    profile.set(section, key, formatNumber(value, 6));
+}
+
+void profileWriteChar(ProfileFile& profile, std::string_view section, std::string_view key, char value) {
+    profile.set(section, key, value == '\0' ? std::string() : std::string(1, value));
+}
+
+void profileWriteString(ProfileFile& profile, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    profile.set(section, key, value);
+}
+
+char profileReadChar(const ProfileFile& profile, std::string_view section, std::string_view key,
+                     char fallback) {
+    std::optional<std::string> value = profile.get(section, key);
+    return value && !value->empty() ? (*value)[0] : fallback;
+}
+
+std::int32_t profileReadInt(const ProfileFile& profile, std::string_view section, std::string_view key,
+                            std::int32_t fallback) {
+    std::optional<std::string> value = profile.get(section, key);
+    return value && !value->empty() ? cAtoi(*value) : fallback;
+}
+
+std::string profileReadString(const ProfileFile& profile, std::string_view section, std::string_view key,
+                              std::string_view fallback) {
+    std::optional<std::string> value = profile.get(section, key);
+    return value ? *value : std::string(fallback);
+}
+
+}  // namespace ephys

@@ -1,0 +1,54 @@
+// Parameter sets in profile files: the program's ini file ([Parameters] beside the shell's
+// [General]) and the parameter files the user reads and saves. Also the single-key helpers the
+// shell uses for its preferences.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "params/dialog_record.h"
+#include "params/messages.h"
+#include "params/param_table.h"
+#include "params/profile_file.h"
+
+namespace ephys {
+
+inline constexpr std::string_view kParametersSection = "Parameters";
+
+// Writes every row of the table (all pages) into the section of the profile; returns the number
+// of rows written. A text of 800 characters or more is written as its first 795 and "...".
+int paramSave(std::string_view section, const ParamTable& table, ProfileFile& profile);
+// The same into a file (read, change, write atomically). Returns the number of rows written: 0
+// when the file could not be written, with the reason in *error; the old file is then intact.
+int paramSave(std::string_view section, const ParamTable& table, const std::string& file,
+              std::string* error = nullptr);
+
+// Reads every row back into the record; missing keys and empty values keep the current value.
+void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile);
+// The same from a file; a missing or unreadable file leaves the whole set as it was (false).
+bool paramLoad(std::string_view section, const ParamTable& table, const std::string& file);
+
+// Builds the file-type filter from the dialog record's description and extension and creates
+// the parameter folder when it is missing ("Could not create parameter file space" when its
+// parent does not exist).
+void paramFileSetup(DialogRecord& dialog, MessageSink& messages);
+
+// Single keys (the shell's [General] preferences).
+void profileWriteFlag(ProfileFile& profile, std::string_view section, std::string_view key, int value);
+void profileWriteInt(ProfileFile& profile, std::string_view section, std::string_view key,
+                     std::int32_t value);
+void profileWriteFloat(ProfileFile& profile, std::string_view section, std::string_view key, float value);
+void profileWriteChar(ProfileFile& profile, std::string_view section, std::string_view key, char value);
+void profileWriteString(ProfileFile& profile, std::string_view section, std::string_view key,
+                        std::string_view value);
+// The first character of the value; `fallback` when the key is missing or empty.
+char profileReadChar(const ProfileFile& profile, std::string_view section, std::string_view key,
+                     char fallback);
+// The value read as an integer (atoi); `fallback` when the key is missing or empty.
+std::int32_t profileReadInt(const ProfileFile& profile, std::string_view section, std::string_view key,
+                            std::int32_t fallback);
+std::string profileReadString(const ProfileFile& profile, std::string_view section, std::string_view key,
+                              std::string_view fallback);
+
+}  // namespace ephys

@@ -1,0 +1,331 @@
+#include "params/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+namespace ephys {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+// The name of a "[name]" line; nothing for any other line. Text after the ']' is ignored.
+std::optional<std::string_view> sectionName(std::string_view line) {
+    std::string_view t = trim(line);
+    if (t.empty() || t.front() != '[') return std::nullopt;
+    std::size_t close = t.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    return trim(t.substr(1, close - 1));
+}
+
+struct KeyLine {
+    std::string_view key;
+    std::size_t equals;  // position of the '=' in the line
+};
+
+// A "key=value" line; comments, section lines and lines without '=' are not.
+std::optional<KeyLine> keyLine(std::string_view line) {
+    std::string_view t = trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '#' || t.front() == '[') return std::nullopt;
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    return KeyLine{trim(line.substr(0, eq)), eq};
+}
+
+std::string valueOf(std::string_view line, const KeyLine& k) {
+    std::string_view v = trim(line.substr(k.equals + 1));
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    return std::string(v);
+}
+
+// Line breaks would split one entry into several lines, so they become blanks.
+std::string oneLine(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return out;
+}
+
+std::string reason(int err) {
+    return std::generic_category().message(err);
+}
+
+void setError(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+}
+
+std::string folderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Follows symbolic links so that saving replaces the file a link points to and keeps the link.
+// A link to a file that does not exist yet resolves to that (future) file.
+bool resolveLinks(const std::string& path, std::string* resolved, int* err) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *resolved = current;
+            return true;
+        }
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        for (;;) {
+            ssize_t n = readlink(current.c_str(), target.data(), target.size());
+            if (n < 0) {
+                *err = errno;
+                return false;
+            }
+            if (static_cast<std::size_t>(n) < target.size()) {
+                target.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (!target.empty() && target.front() != '/') target = folderOf(current) + "/" + target;
+        current = std::move(target);
+    }
+    *err = ELOOP;
+    return false;
+}
+
+// The process umask without changing it (umask() itself would briefly alter it for all threads).
+mode_t currentUmask() {
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, f)) {
+            unsigned int mask = 0;
+            if (std::sscanf(buf, "Umask: %o", &mask) == 1) {
+                std::fclose(f);
+                return static_cast<mode_t>(mask & 0777);
+            }
+        }
+        std::fclose(f);
+    }
+    return 022;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Lines [first, last) of the first section of that name; first is its "[name]" line.
+std::optional<std::pair<std::size_t, std::size_t>> findSection(const std::vector<std::string>& lines,
+                                                               std::string_view name) {
+    name = trim(name);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        auto s = sectionName(lines[i]);
+        if (!s || !sameName(*s, name)) continue;
+        std::size_t end = i + 1;
+        while (end < lines.size() && !sectionName(lines[end])) ++end;
+        return std::make_pair(i, end);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ProfileFile ProfileFile::load(const std::string& path, std::string* error, bool* ok) {
+    if (ok) *ok = false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        if (err == ENOENT) {
+            if (ok) *ok = true;
+            return {};
+        }
+        setError(error, "Cannot read " + path + ": " + reason(err));
+        return {};
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        setError(error, "Cannot read " + path + ": " + reason(EISDIR));
+        return {};
+    }
+    std::string data;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            setError(error, "Cannot read " + path + ": " + reason(err));
+            return {};
+        }
+        if (n == 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (ok) *ok = true;
+    return parse(data);
+}
+
+ProfileFile ProfileFile::parse(std::string_view text) {
+    ProfileFile p;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        p.lines_.emplace_back(line);
+    }
+    return p;
+}
+
+std::optional<std::string> ProfileFile::get(std::string_view section, std::string_view key) const {
+    auto range = findSection(lines_, section);
+    if (!range) return std::nullopt;
+    key = trim(key);
+    for (std::size_t i = range->first + 1; i < range->second; ++i) {
+        auto k = keyLine(lines_[i]);
+        if (k && sameName(k->key, key)) return valueOf(lines_[i], *k);
+    }
+    return std::nullopt;
+}
+
+bool ProfileFile::hasSection(std::string_view section) const {
+    return findSection(lines_, section).has_value();
+}
+
+void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {
+    const std::string sec = oneLine(trim(section));
+    const std::string name = oneLine(trim(key));
+    const std::string val = oneLine(value);
+    auto range = findSection(lines_, sec);
+    if (!range) {
+        if (!lines_.empty() && !trim(lines_.back()).empty()) lines_.emplace_back();
+        lines_.push_back("[" + sec + "]");
+        lines_.push_back(name + "=" + val);
+        return;
+    }
+    std::size_t insertAt = range->first + 1;
+    for (std::size_t i = range->first + 1; i < range->second; ++i) {
+        std::string& line = lines_[i];
+        auto k = keyLine(line);
+        if (!k) continue;
+        if (sameName(k->key, name)) {
+            // Keep the key as it is spelled and the blanks after '='; only the value changes.
+            std::size_t start = k->equals + 1;
+            while (start < line.size() && isSpace(line[start])) ++start;
+            line.replace(start, std::string::npos, val);
+            return;
+        }
+        insertAt = i + 1;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), name + "=" + val);
+}
+
+void ProfileFile::remove(std::string_view section, std::string_view key) {
+    auto range = findSection(lines_, section);
+    if (!range) return;
+    key = trim(key);
+    for (std::size_t i = range->second; i-- > range->first + 1;) {
+        auto k = keyLine(lines_[i]);
+        if (k && sameName(k->key, key)) lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+std::string ProfileFile::text() const {
+    std::size_t size = 0;
+    for (const std::string& line : lines_) size += line.size() + 1;
+    std::string out;
+    out.reserve(size);
+    for (const std::string& line : lines_) {
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
+bool ProfileFile::save(const std::string& path, std::string* error) const {
+    std::string target;
+    int err = 0;
+    if (!resolveLinks(path, &target, &err)) {
+        setError(error, "Cannot write " + path + ": " + reason(err));
+        return false;
+    }
+    const std::string prefix = "Cannot write " + target + ": ";
+
+    struct stat old;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
+
+    std::string temp = target + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        err = errno;
+        struct stat folder;
+        if (err == ENOENT && ::stat(folderOf(target).c_str(), &folder) != 0) {
+            setError(error, prefix + "the folder " + folderOf(target) + " does not exist");
+        } else if (err == ENOTDIR) {
+            setError(error, prefix + folderOf(target) + " is not a folder");
+        } else {
+            setError(error, prefix + reason(err));
+        }
+        return false;
+    }
+
+    auto fail = [&](int e, int openFd) {
+        if (openFd >= 0) ::close(openFd);
+        ::unlink(temp.c_str());
+        setError(error, prefix + reason(e));
+        return false;
+    };
+
+    if (!writeAll(fd, text())) return fail(errno, fd);
+    if (::fsync(fd) != 0) return fail(errno, fd);
+    if (::fchmod(fd, mode) != 0) return fail(errno, fd);
+    if (::close(fd) != 0) return fail(errno, -1);
+    if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, -1);
+
+    // Make the rename itself durable; a failure here does not undo the completed replacement.
+    int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+}  // namespace ephys

@@ -1,0 +1,48 @@
+// Profile files: the text format of the programs' ini files and of parameter files.
+// "[section]" lines and "key=value" lines; section and key names are compared without regard to
+// case; the first of duplicate keys (or sections) counts; every other line is kept as it stands
+// and in its order when the file is written again. Reads LF and CR LF line ends, writes LF.
+// Saving writes a temporary file in the same folder and renames it over the old one, so a crash
+// or a full disk never leaves half a file and a failed write leaves the old file intact.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ephys {
+
+class ProfileFile {
+  public:
+    ProfileFile() = default;
+
+    // Reads a file. A missing file gives an empty profile and true; an unreadable one (a folder,
+    // no permission) gives an empty profile, false and the reason in *error.
+    static ProfileFile load(const std::string& path, std::string* error = nullptr, bool* ok = nullptr);
+    // Parses profile text.
+    static ProfileFile parse(std::string_view text);
+
+    // The value of a key (blanks around it removed, one pair of enclosing double quotes removed),
+    // or nothing when the section or the key is missing.
+    std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    bool hasSection(std::string_view section) const;
+
+    // Sets a key: replaces the value of the first such key of the first such section in place,
+    // or adds "key=value" after the section's last entry, or adds the section at the end of the
+    // file. Line breaks in the value are written as blanks so that a value never makes new lines.
+    void set(std::string_view section, std::string_view key, std::string_view value);
+    // Removes a key (every occurrence in the first such section).
+    void remove(std::string_view section, std::string_view key);
+
+    // The whole text as it would be written.
+    std::string text() const;
+    // Writes atomically (temporary file in the same folder, then rename). False with the reason
+    // in *error when it could not be written; the old file is then unchanged.
+    bool save(const std::string& path, std::string* error = nullptr) const;
+
+  private:
+    std::vector<std::string> lines_;  // without line ends
+};
+
+}  // namespace ephys

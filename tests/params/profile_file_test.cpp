@@ -1,0 +1,120 @@
+#include "params/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace ephys {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ProfileFileTest, LookupIgnoresCaseBlanksQuotesAndLaterDuplicates) {
+    auto p = ProfileFile::parse(
+        "\xEF\xBB\xBFtop=0\r\n[Parameters]\r\n  Gain \t=  \" 2.5 \" "
+        "\r\nbare\r\ngain=9\r\n[parameters]\r\nx=1");
+    EXPECT_EQ(p.get("PARAMETERS", "gAIN"), " 2.5 ");
+    EXPECT_EQ(p.get(" parameters ", "x"), std::nullopt);  // second [parameters] is ignored
+    EXPECT_EQ(p.get("Parameters", "bare"), std::nullopt);
+    EXPECT_FALSE(p.hasSection("top"));
+    EXPECT_FALSE(ProfileFile::parse("a=1\n").get("", "a"));
+    EXPECT_EQ(p.text(), "top=0\n[Parameters]\n  Gain \t=  \" 2.5 \" \nbare\ngain=9\n[parameters]\nx=1\n");
+}
+
+TEST(ProfileFileTest, SetKeepsOtherLinesAndPlacesNewKeysInTheirSection) {
+    auto p = ProfileFile::parse("; note\n\x01\x7f junk\n[A]\nKey = old\nkey=dup\n# c\n\n[B]\nz=1\n");
+    p.set("a", "KEY", "new\r\nline");
+    p.set("A", "added", "2");
+    EXPECT_FALSE(p.get("Parameters", "k"));
+    p.set("Parameters", "k", "v");
+    EXPECT_EQ(p.text(),
+              "; note\n\x01\x7f junk\n[A]\nKey = new  line\nkey=dup\nadded=2\n# c\n\n[B]\nz=1\n"
+              "\n[Parameters]\nk=v\n");
+    EXPECT_EQ(p.get("Parameters", "k"), "v");
+    p.remove("A", "key");
+    EXPECT_EQ(p.get("A", "key"), std::nullopt);
+    EXPECT_EQ(p.get("A", "added"), "2");
+    EXPECT_EQ(ProfileFile().text(), "");
+}
+
+class ProfileFileDiskTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::path(testing::TempDir()) / "profile_file_XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    static std::string read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    fs::path dir_;
+};
+
+TEST_F(ProfileFileDiskTest, SavesAndLoadsLongLinesWithoutLeavingTemporaryFiles) {
+    const std::string path = (dir_ / "a.ini").string();
+    std::string error;
+    bool ok = false;
+    EXPECT_EQ(ProfileFile::load(path, &error, &ok).text(), "");
+    EXPECT_TRUE(ok);
+
+    const std::string big(1 << 20, 'x');
+    auto p = ProfileFile::parse(std::string("[S]\nnul=a\0b\n", 12));
+    p.set("S", "big", big);
+    const mode_t oldMask = umask(027);
+    const bool saved = p.save(path, &error);
+    umask(oldMask);
+    ASSERT_TRUE(saved) << error;
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));  // a new file gets 0666 less the umask
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    auto back = ProfileFile::load(path, &error, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(back.get("s", "BIG"), big);
+    EXPECT_EQ(back.get("S", "nul"), std::string("a\0b", 3));
+
+    ProfileFile::load(dir_.string(), &error, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find(dir_.string()), std::string::npos);
+}
+
+TEST_F(ProfileFileDiskTest, FailedSaveReportsAndKeepsTheOldFile) {
+    const fs::path file = dir_ / "plain";
+    std::ofstream(file, std::ios::binary) << "[S]\r\nk=old\r\n";
+    const auto p = ProfileFile::parse("[S]\nk=new\n");
+    for (const fs::path& bad : {file / "x.ini", dir_ / "missing" / "x.ini"}) {
+        std::string error;
+        EXPECT_FALSE(p.save(bad.string(), &error));
+        EXPECT_NE(error.find(bad.string()), std::string::npos) << error;
+    }
+    fs::create_directory(dir_ / "sub");  // the rename over a folder fails after the temporary file exists
+    std::string error;
+    EXPECT_FALSE(p.save((dir_ / "sub").string(), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(read(file), "[S]\r\nk=old\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+TEST_F(ProfileFileDiskTest, SaveThroughSymlinkReplacesTargetAndKeepsItsMode) {
+    const fs::path target = dir_ / "real.ini", link = dir_ / "link.ini";
+    std::ofstream(target) << "[S]\nk=1\n";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real.ini", link);
+    auto p = ProfileFile::load(link.string());
+    p.set("S", "k", "2");
+    std::string error;
+    ASSERT_TRUE(p.save(link.string(), &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(read(target), "[S]\nk=2\n");
+    EXPECT_EQ(fs::status(target).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+}  // namespace
+}  // namespace ephys
