@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "params/c_numbers.h"
 #include "params/number_format.h"
@@ -98,6 +100,14 @@ std::string homeDirectory() {
 
 std::string defaultParamDirectory() {
     return homeDirectory() + "/labparms";
+}
+
+std::string iniFilePath(std::string_view programName) {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string folder = xdg != nullptr && *xdg != '\0' ? std::string(xdg) : homeDirectory() + "/.config";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return folder + "/" + std::string(programName) + ".ini";
 }
 
 void paramFileSetup(DialogRecord& dialog, MessageSink& messages) {

@@ -34,6 +34,10 @@ bool paramLoad(std::string_view section, const ParamTable& table, const std::str
 // parent does not exist).
 void paramFileSetup(DialogRecord& dialog, MessageSink& messages);
 
+// The program's settings file: $XDG_CONFIG_HOME/<NAME>.ini, with ~/.config when XDG_CONFIG_HOME
+// is unset or empty. The folder is created when it is missing.
+std::string iniFilePath(std::string_view programName);
+
 // Single keys (the shell's [General] preferences).
 void profileWriteFlag(ProfileFile& profile, std::string_view section, std::string_view key, int value);
 void profileWriteInt(ProfileFile& profile, std::string_view section, std::string_view key,

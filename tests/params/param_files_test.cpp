@@ -239,6 +239,20 @@ TEST_F(TempFolder, FileSetupBuildsFilterAndFolder) {
     EXPECT_EQ(messages.entries()[0].text, "Could not create parameter file space");
 }
 
+TEST_F(TempFolder, IniFileFollowsXdgConfigHome) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    std::string old = saved ? saved : "";
+    setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
+    EXPECT_EQ(iniFilePath("SPKTAL"), (dir_ / "cfg" / "SPKTAL.ini").string());
+    EXPECT_TRUE(fs::is_directory(dir_ / "cfg")) << "the folder is made when missing";
+    setenv("XDG_CONFIG_HOME", "", 1);
+    EXPECT_EQ(iniFilePath("SWG"), homeDirectory() + "/.config/SWG.ini");
+    if (saved)
+        setenv("XDG_CONFIG_HOME", old.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(ParamFiles, SingleKeyHelpers) {
     ProfileFile p;
     profileWriteFlag(p, "General", "MessageBox", 5);
