@@ -49,10 +49,10 @@ struct KeyLine {
     std::size_t equals;  // position of the '=' in the line
 };
 
-// A "key=value" line; comments, section lines and lines without '=' are not.
+// A "key=value" line; ";" comments, section lines and lines without '=' are not.
 std::optional<KeyLine> keyLine(std::string_view line) {
     std::string_view t = trim(line);
-    if (t.empty() || t.front() == ';' || t.front() == '#' || t.front() == '[') return std::nullopt;
+    if (t.empty() || t.front() == ';' || t.front() == '[') return std::nullopt;
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) return std::nullopt;
     return KeyLine{trim(line.substr(0, eq)), eq};

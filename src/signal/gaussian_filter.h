@@ -15,8 +15,8 @@ inline constexpr int kGaussianMaxTaps = 52;
 // The coefficient store, one per program, kept between calls: the taps are computed again only
 // when sigma changes, so filtering every frame of a recording computes them once.
 struct GaussianTaps {
-    float sigma = 0.0f;                            // sigma (samples) of the last computation
-    int count = 0;                                 // m: taps a[1] .. a[m] on each side
+    float sigma = 0.0f;                           // sigma (samples) of the last computation
+    int count = 0;                                // m: taps a[1] .. a[m] on each side
     std::array<float, kGaussianMaxTaps + 1> a{};  // a[0] .. a[m]
 };
 

@@ -22,6 +22,9 @@ TEST(ProfileFileTest, LookupIgnoresCaseBlanksQuotesAndLaterDuplicates) {
     EXPECT_EQ(p.get("Parameters", "bare"), std::nullopt);
     EXPECT_FALSE(p.hasSection("top"));
     EXPECT_FALSE(ProfileFile::parse("a=1\n").get("", "a"));
+    // Parameter labels may start with '#': only ';' starts a comment.
+    EXPECT_EQ(ProfileFile::parse("[P]\n# spikes/burst=7\n;x=1\n").get("p", "# SPIKES/BURST"), "7");
+    EXPECT_EQ(ProfileFile::parse("[P]\n;x=1\n").get("P", ";x"), std::nullopt);
     EXPECT_EQ(p.text(), "top=0\n[Parameters]\n  Gain \t=  \" 2.5 \" \nbare\ngain=9\n[parameters]\nx=1\n");
 }
 
