@@ -86,11 +86,17 @@ int ParamTable::findRow(std::string_view label) const {
         if (equalsNoCase(rows[i].label, label)) return static_cast<int>(i);
     }
     // A choice row answers to its title alone too ("Spike Polarity" for
-    // "Spike Polarity:Positive,Negative").
+    // "Spike Polarity:Positive,Negative"), and a label ending in a blank ("Individual traces ")
+    // to the label without it.
+    auto trim = [](std::string_view s) {
+        while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+        while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+        return s;
+    };
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kind() == PK_CHOICE && equalsNoCase(paramChoiceTitle(rows[i]), label)) {
-            return static_cast<int>(i);
-        }
+        const bool titleMatch =
+            rows[i].kind() == PK_CHOICE && equalsNoCase(paramChoiceTitle(rows[i]), trim(label));
+        if (titleMatch || equalsNoCase(trim(rows[i].label), trim(label))) return static_cast<int>(i);
     }
     return -1;
 }
