@@ -41,7 +41,8 @@ bool paramApplySetting(const ParamTable& table, std::string_view assignment, std
         return false;
     }
     const ParamRow& r = table.rows[static_cast<std::size_t>(row)];
-    std::string value(assignment.substr(eq + 1));
+    // Blanks around the value are the command line's, not the value's.
+    std::string value(trimmed(assignment.substr(eq + 1)));
     switch (r.kind()) {
         case PK_YESNO:
         case PK_BOOL: {

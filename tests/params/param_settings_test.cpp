@@ -29,7 +29,7 @@ TEST(ParamSettings, AppliesValuesByTheRowsRules) {
     Record r;
     ParamTable t = makeTable(r);
     std::string error;
-    EXPECT_TRUE(paramApplySetting(t, "first channel (0-15)=7", error));
+    EXPECT_TRUE(paramApplySetting(t, "first channel (0-15) = 7 ", error));
     EXPECT_EQ(r.first, 7);
     EXPECT_TRUE(paramApplySetting(t, "Onset of spike counting (ms)=12.5", error));
     EXPECT_EQ(r.onset, 12.5f);

@@ -1,0 +1,165 @@
+// swg, the stimulus waveform generator. `swg --batch` writes one waveform file into the data
+// folder and prints its path; the desktop window is still to come.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cctype>
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "params/dialog_record.h"
+#include "params/messages.h"
+#include "params/param_files.h"
+#include "params/param_settings.h"
+#include "params/param_table.h"
+#include "params/profile_file.h"
+#include "params/progress.h"
+#include "wavegen/waveform_parameters.h"
+#include "wavegen/waveform_synthesis.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// The largest seed word that keeps the recurrence going (the modulus itself would stop it at 0).
+constexpr long long kLargestSeed = 2147483646;
+
+void usageError(const std::string& text) {
+    std::fprintf(stderr, "swg: %s\n", text.c_str());
+}
+
+// One --set "LABEL=VALUE". Returns the exit status to end with, or nothing when it was taken.
+std::optional<int> applySetting(const ephys::ParamTable& table, const std::string& setting,
+                                ephys::MessageSink& messages) {
+    std::string error;
+    if (ephys::paramApplySetting(table, setting, error)) return std::nullopt;
+    messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, error);
+    return kExitUsage;
+}
+
+int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsOption,
+             const QCommandLineOption& setOption, const QCommandLineOption& noIniOption,
+             const QCommandLineOption& outputDirOption, const QCommandLineOption& quietOption,
+             const QCommandLineOption& seedOption) {
+    if (!parser.positionalArguments().isEmpty()) {
+        usageError("--batch takes no file names, got \"" +
+                   parser.positionalArguments().join(' ').toStdString() + "\"");
+        return kExitUsage;
+    }
+    ephys::StderrMessageSink messages;
+    ephys::WaveformParameters params;
+    ephys::ParamTable table;
+    ephys::waveBuildParamTable(params, table, messages);
+
+    // Built-in defaults, then the settings file, then a parameter file, then each --set.
+    if (!parser.isSet(noIniOption))
+        ephys::paramLoad(ephys::kParametersSection, table, ephys::iniFilePath("SWG"));
+    if (parser.isSet(paramsOption)) {
+        const std::string file = parser.value(paramsOption).toStdString();
+        std::error_code ec;
+        std::string error = "no such file";
+        bool readable = std::filesystem::is_regular_file(file, ec);
+        ephys::ProfileFile profile;
+        if (readable) profile = ephys::ProfileFile::load(file, &error, &readable);
+        if (!readable) {
+            usageError("cannot read parameter file " + file + ": " + error);
+            return kExitUsage;
+        }
+        ephys::paramLoad(ephys::kParametersSection, table, profile);
+    }
+    for (const QString& setting : parser.values(setOption)) {
+        if (std::optional<int> status = applySetting(table, setting.toStdString(), messages)) return *status;
+    }
+    params.waveform = static_cast<char>(std::toupper(static_cast<unsigned char>(params.waveform)));
+    if (std::optional<std::string> refused = ephys::waveCheckParameters(params)) {
+        messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, *refused);
+        return kExitUsage;
+    }
+
+    ephys::WaveRunOptions options;
+    if (parser.isSet(seedOption)) {
+        bool ok = false;
+        const long long seed = parser.value(seedOption).toLongLong(&ok);
+        if (!ok || seed < 1 || seed > kLargestSeed) {
+            usageError("--seed must be a whole number from 1 to " + std::to_string(kLargestSeed));
+            return kExitUsage;
+        }
+        options.seed = static_cast<std::int32_t>(seed);
+    }
+    if (parser.isSet(outputDirOption)) {
+        options.directory = parser.value(outputDirOption).toStdString();
+        if (options.directory.empty()) {
+            usageError("--output-dir needs a folder");
+            return kExitUsage;
+        }
+    } else {
+        // The data folder ~/data is made on first use; a folder named with --output-dir must exist.
+        options.directory = ephys::homeDirectory() + "/data";
+        std::error_code ignored;
+        std::filesystem::create_directory(options.directory, ignored);
+    }
+
+    ephys::WaveRunResult result;
+    {
+        ephys::StderrProgressView view(parser.isSet(quietOption));
+        ephys::ProgressRecord progress;
+        progress.view = &view;
+        ephys::WaveState state;
+        // One batch process makes one run. Its random source is brought to the state a desktop
+        // session has after its first run, so that the run's clock seed counts: without --seed
+        // every batch run makes new noise instead of the start-up state's fixed sequence.
+        if (!options.seed) ephys::waveRandomReset(state.random);
+        result = ephys::waveGenerate(params, progress, state, messages, options);
+    }
+    if (!result.ok) return kExitFailed;
+    std::printf("%s\n", result.path.c_str());
+    return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName("swg");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Stimulus waveform generator: noise, chirp, reverse chirp, sine or pulse "
+        "train inside a current step, written as an ATF file.");
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption batchOption("batch",
+                                         "Write one waveform file without a window and print its path.");
+    const QCommandLineOption paramsOption("params", "Read the [Parameters] section of parameter file FILE.",
+                                          "FILE");
+    const QCommandLineOption setOption("set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE");
+    const QCommandLineOption noIniOption("no-ini", "Start from the built-in defaults, not from SWG.ini.");
+    const QCommandLineOption outputDirOption("output-dir", "Write into DIR instead of ~/data.", "DIR");
+    const QCommandLineOption quietOption("quiet", "Show no progress.");
+    const QCommandLineOption seedOption("seed",
+                                        "Fixed random seed N (1 to 2147483646) for reproducible noise.", "N");
+    parser.addOptions(
+        {batchOption, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption});
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kExitUsage;
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(parser.helpText().toStdString().c_str(), stdout);
+        return kExitDone;
+    }
+    if (!parser.isSet(batchOption)) {
+        std::puts("swg: the desktop window is not built yet; run \"swg --batch\" to write a waveform file.");
+        return kExitDone;
+    }
+    return runBatch(parser, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption);
+}
