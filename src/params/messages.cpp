@@ -15,6 +15,12 @@ void StderrMessageSink::show(MessageKind, std::string_view caption, std::string_
     std::fflush(stderr);
 }
 
+bool StderrMessageSink::confirmSaveName(std::string& path, std::string_view, std::string_view) {
+    if (overwrite_) return true;
+    show(MessageKind::Information, "Skipped", path + " exists; --overwrite replaces it");
+    return false;
+}
+
 void CapturedMessages::show(MessageKind kind, std::string_view caption, std::string_view text) {
     entries_.push_back({kind, std::string(caption), std::string(text)});
 }

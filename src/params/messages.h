@@ -28,12 +28,32 @@ class MessageSink {
 
     // The error box of the suite: caption "Exiting on error", an OK button, and the work goes on.
     void errorBox(std::string_view text) { show(MessageKind::ErrorBox, kErrorBoxCaption, text); }
+
+    // An output file may not be replaced without asking: the desktop programs ask with a save
+    // dialog (which may change `path`), batch mode answers from its overwrite setting. True to
+    // write the file, false to skip it. `description` and `extension` describe the file kind
+    // ("Text Files", "PRN").
+    virtual bool confirmSaveName(std::string& path, std::string_view description,
+                                 std::string_view extension) {
+        (void)path;
+        (void)description;
+        (void)extension;
+        return false;
+    }
 };
 
 // Batch mode: one "Caption: text" line per message on standard error.
 class StderrMessageSink final : public MessageSink {
   public:
+    explicit StderrMessageSink(bool overwrite = false) : overwrite_(overwrite) {}
     void show(MessageKind kind, std::string_view caption, std::string_view text) override;
+    // Replaces an existing output only when batch mode was told to (--overwrite); otherwise the
+    // output is skipped with a note.
+    bool confirmSaveName(std::string& path, std::string_view description,
+                         std::string_view extension) override;
+
+  private:
+    bool overwrite_;
 };
 
 // Keeps every message, for tests and for callers that want to look before they show.
@@ -45,7 +65,13 @@ class CapturedMessages final : public MessageSink {
         std::string text;
     };
     void show(MessageKind kind, std::string_view caption, std::string_view text) override;
+    bool confirmSaveName(std::string& path, std::string_view, std::string_view) override {
+        saveQuestions.push_back(path);
+        return saveAnswer;
+    }
     const std::vector<Entry>& entries() const { return entries_; }
+    bool saveAnswer = true;                  // the answer to every save-name question
+    std::vector<std::string> saveQuestions;  // the paths asked about
     bool empty() const { return entries_.empty(); }
     void clear() { entries_.clear(); }
 
