@@ -1,0 +1,107 @@
+// Reading ABF recordings (ABF 1.x and 2.x): an open recording is an AbfFile handle. Sweeps are
+// numbered from 1, channels are physical ADC channel numbers (0..15).
+//
+// How sweeps are formed:
+// - episodic stimulation (mode 5) and fixed-length events (modes 2 and 4): the recording's own
+//   sweeps of numSamplesPerEpisode stored values each, one after the other;
+// - variable-length events (mode 1): one sweep per synch entry, stored back to back, each as long
+//   as its entry says;
+// - gap-free (mode 3): consecutive pieces of the per-channel sample count the caller asks for,
+//   the last piece holding the rest.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "abf/abf_error.h"
+#include "abf/abf_header.h"
+
+namespace ephys {
+
+class AbfFile {
+  public:
+    AbfFile() = default;
+    ~AbfFile();
+    AbfFile(const AbfFile&) = delete;
+    AbfFile& operator=(const AbfFile&) = delete;
+    AbfFile(AbfFile&& other) noexcept;
+    AbfFile& operator=(AbfFile&& other) noexcept;
+
+    // Opens a recording for reading and fills `header`. samplesPerSweep: in, the piece length in
+    // per-channel samples for gap-free data (0 or less: the file's own chunk length); out, the
+    // per-channel samples of one sweep (gap-free: as requested; variable-length events: the
+    // longest sweep). Returns the number of sweeps, 0 on failure with `error` set. A handle that
+    // was open is closed first.
+    int open(const std::string& path, AbfHeader& header, int& samplesPerSweep, int& sweepCount, int& error);
+
+    // Closes the recording; the destructor does the same. Returns 0 or kAbfErrClose.
+    int close();
+
+    bool isOpen() const { return fd_ >= 0; }
+    const AbfHeader& header() const { return header_; }
+    const std::string& path() const { return path_; }
+    int sweepCount() const { return sweepCount_; }
+
+    // Per-channel samples of a sweep (from 1) as stored; 0 for a sweep out of range.
+    int sweepLength(int sweep) const;
+
+    // All tags of the recording. An empty list is not an error. kAbfErrReadTags when the file
+    // ends before the last tag the header announces (the tags present are returned).
+    std::vector<AbfTag> readTags(int& error) const;
+
+    // One channel of one sweep, de-interleaved. The 16-bit form needs 16-bit data
+    // (kAbfErrDataFormat for float recordings); the float form gives user units for both kinds
+    // (raw x scale + offset, or the stored floats). Returns the number of samples, 0 on error.
+    int readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples, int& error);
+    int readSweep(int physicalChannel, int sweep, std::vector<float>& values, int& error);
+
+    // Start of a sweep in ms: the synch array where the file has one, else sweep index x episode
+    // start-to-start (sweep duration when that is 0); gap-free pieces start at their position.
+    double sweepStartMs(int sweep, int& error) const;
+
+    // Direct access to the data section: `count` stored values from multiplexed index `first`,
+    // copied as stored (little-endian int16 or float32, channels interleaved). Reading stops at
+    // the end of the data section. Returns the number of values copied.
+    std::int64_t readData(std::int64_t first, std::int64_t count, std::span<std::byte> out, int& error) const;
+
+    // Stored values (all channels) from the start of the data section to the first one of a
+    // sweep, and the file descriptor for callers that read frames themselves.
+    std::int64_t sweepFirstValue(int sweep) const;
+    int fileDescriptor() const { return fd_; }
+
+  private:
+    template <typename Out, typename Convert>
+    int readChannel(int position, std::int64_t firstFrame, std::int64_t frames, Out* out, Convert convert,
+                    int& error);
+    void reset() noexcept;
+    template <typename Raw>
+    std::vector<Raw>& scratchFor() {
+        if constexpr (sizeof(Raw) == 2) {
+            return scratch16_;
+        } else {
+            return scratch32_;
+        }
+    }
+
+    int fd_ = -1;
+    std::string path_;
+    AbfHeader header_;
+    std::int64_t fileSize_ = 0;
+    int sweepCount_ = 0;
+    std::int64_t sweepFrames_ = 0;            // fixed-length sweeps and gap-free pieces
+    std::vector<std::int64_t> sweepOffsets_;  // variable-length events: first value of each sweep
+    std::vector<std::int16_t> scratch16_;     // one read of interleaved frames
+    std::vector<float> scratch32_;
+};
+
+// Reads stored values of the data section from an open file descriptor, bounded by the data
+// section that `header` describes (dataOffsetBytes, actualAcqLength, bytesPerSample). `out` must
+// hold count x bytesPerSample bytes. Returns the number of values read; 0 with `error` set on a
+// bad argument or a failed read.
+std::int64_t abfReadData(int fd, const AbfHeader& header, std::int64_t first, std::int64_t count,
+                         std::span<std::byte> out, int& error);
+
+}  // namespace ephys
