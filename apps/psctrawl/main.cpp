@@ -1,0 +1,177 @@
+// psctrawl, the PSC detector. `psctrawl --batch FILE...` analyses the recordings without a window
+// and writes their outputs beside them (or into --output-dir); the desktop window is still to come.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "params/messages.h"
+#include "params/param_files.h"
+#include "params/param_settings.h"
+#include "params/param_table.h"
+#include "params/profile_file.h"
+#include "params/progress.h"
+#include "psc/psc_parameters.h"
+#include "psc/run_driver.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void usageError(const std::string& text) {
+    std::fprintf(stderr, "psctrawl: %s\n", text.c_str());
+}
+
+// True when a "LABEL=VALUE" setting names the "Frames" row.
+bool setsFrames(const ephys::ParamTable& table, std::string_view setting) {
+    const std::size_t eq = setting.find('=');
+    if (eq == std::string_view::npos) return false;
+    return table.findRow(setting.substr(0, eq)) == static_cast<int>(ephys::kPscFramesRow);
+}
+
+std::string valueOf(std::string_view setting) {
+    std::string_view value = setting.substr(setting.find('=') + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return std::string(value);
+}
+
+struct BatchOptions {
+    QCommandLineOption params{"params", "Read the [Parameters] section of parameter file FILE.", "FILE"};
+    QCommandLineOption set{"set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE"};
+    QCommandLineOption noIni{"no-ini", "Start from the built-in defaults, not from PSCTRAWL.ini."};
+    QCommandLineOption outputDir{"output-dir", "Write the outputs into DIR instead of beside each recording.",
+                                 "DIR"};
+    QCommandLineOption overwrite{"overwrite", "Replace outputs that already exist."};
+    QCommandLineOption quiet{"quiet", "Show no progress."};
+};
+
+int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
+    std::vector<std::string> files;
+    for (const QString& name : parser.positionalArguments()) files.push_back(name.toStdString());
+    if (files.empty()) {
+        usageError("--batch needs one or more recordings (psctrawl --help)");
+        return kExitUsage;
+    }
+
+    ephys::StderrMessageSink messages(parser.isSet(o.overwrite));
+    ephys::PscParameters params;
+    ephys::ParamTable table;
+    ephys::pscBuildParamTable(params, table, messages);
+
+    // Built-in defaults, then the settings file, then a parameter file, then each --set. A
+    // "Frames" list from the last two applies to every recording and is checked against each
+    // recording's frame count once its header is read.
+    std::optional<std::string> frames;
+    if (!parser.isSet(o.noIni))
+        ephys::paramLoad(ephys::kParametersSection, table, ephys::iniFilePath("PSCTRAWL"));
+    if (parser.isSet(o.params)) {
+        const std::string file = parser.value(o.params).toStdString();
+        std::error_code ec;
+        std::string error = "no such file";
+        bool readable = std::filesystem::is_regular_file(file, ec);
+        ephys::ProfileFile profile;
+        if (readable) profile = ephys::ProfileFile::load(file, &error, &readable);
+        if (!readable) {
+            usageError("cannot read parameter file " + file + ": " + error);
+            return kExitUsage;
+        }
+        ephys::paramLoad(ephys::kParametersSection, table, profile);
+        const std::optional<std::string> listed = profile.get(ephys::kParametersSection, "Frames");
+        if (listed && !listed->empty()) frames = *listed;
+    }
+    for (const QString& s : parser.values(o.set)) {
+        const std::string setting = s.toStdString();
+        if (setsFrames(table, setting)) {
+            frames = valueOf(setting);
+            continue;
+        }
+        std::string error;
+        if (!ephys::paramApplySetting(table, setting, error)) {
+            messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, error);
+            return kExitUsage;
+        }
+    }
+
+    std::string outputDir;
+    if (parser.isSet(o.outputDir)) {
+        outputDir = parser.value(o.outputDir).toStdString();
+        std::error_code ec;
+        if (outputDir.empty()) {
+            usageError("--output-dir needs a folder");
+            return kExitUsage;
+        }
+        std::filesystem::create_directories(outputDir, ec);
+        if (!std::filesystem::is_directory(outputDir, ec)) {
+            usageError("cannot make the output folder " + outputDir);
+            return kExitUsage;
+        }
+    }
+
+    ephys::StderrProgressView view(parser.isSet(o.quiet));
+    ephys::ProgressRecord progress;
+    progress.view = &view;
+    ephys::PscRun run(params, progress, messages);
+    run.outputDir = outputDir;
+    run.withButtonEvent = false;
+    params.recordingInfoRead = 0;
+    const std::vector<ephys::PscRecordingOutcome> outcomes =
+        ephys::pscRunRecordings(run, table, files, frames);
+
+    bool allDone = true;
+    for (const ephys::PscRecordingOutcome& outcome : outcomes) {
+        if (outcome.state != ephys::PscRecordingOutcome::State::Done) {
+            allDone = false;
+            continue;
+        }
+        std::printf("%s->Done\n", outcome.fileName.c_str());
+        if (!outcome.completionText.empty()) std::printf("%s\n", outcome.completionText.c_str());
+    }
+    if (std::fflush(stdout) != 0) return kExitFailed;
+    return allDone ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName("psctrawl");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
+        "measures them and writes the event table, summaries and scan file of each recording.");
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption batchOption("batch",
+                                         "Analyse the recordings without a window, write the outputs.");
+    const BatchOptions options;
+    parser.addOptions({batchOption, options.params, options.set, options.noIni, options.outputDir,
+                       options.overwrite, options.quiet});
+    parser.addPositionalArgument("FILE", "Recordings to analyse (.abf).", "[FILE...]");
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kExitUsage;
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(parser.helpText().toStdString().c_str(), stdout);
+        return kExitDone;
+    }
+    if (!parser.isSet(batchOption)) {
+        std::puts("psctrawl: the desktop window is not built yet; run \"psctrawl --batch FILE...\".");
+        return kExitDone;
+    }
+    return runBatch(parser, options);
+}

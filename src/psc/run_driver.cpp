@@ -1,0 +1,322 @@
+#include "psc/run_driver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "abf/abf_error.h"
+#include "abf/abf_file.h"
+#include "params/number_list.h"
+#include "psc/event_detection.h"
+#include "psc/event_table.h"
+#include "psc/psc_outputs.h"
+#include "psc/scan_file.h"
+#include "psc/sweep_control.h"
+
+namespace ephys {
+
+namespace {
+
+constexpr float kNoMaximum = -1e30f;
+constexpr float kNoMinimum = 1e30f;
+// Frames the autoscaling letters O and T look at.
+constexpr int kScaleOneFrames = 1;
+constexpr int kScaleTenFrames = 10;
+
+// The recording opened for binary reading for the passes over its frames.
+class DataFile {
+  public:
+    explicit DataFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~DataFile() { close(); }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    DataFile(const DataFile&) = delete;
+    DataFile& operator=(const DataFile&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The percentage shown for the k-th of `count` frames (k from 0).
+int framePercent(int k, int count) {
+    return static_cast<int>(static_cast<float>(k) * 100.0f / static_cast<float>(count) + 0.9f);
+}
+
+std::string formatted(const char* format, int a) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a);
+    return text;
+}
+
+std::string frameEventLine(const PscParameters& p, int frame, int eventCount) {
+    std::string prefix;
+    if (p.individualTraces == 'Y') prefix = "Trace Mode: ";
+    if (p.individualEvents == 'Y') prefix = "Episode Mode: ";
+    char text[96];
+    std::snprintf(text, sizeof text, "Frame #%3d, Event#%d", frame, eventCount + 1);
+    return prefix + text;
+}
+
+void widen(float& maximum, float& minimum, const std::vector<float>& values, int count) {
+    const auto end =
+        values.begin() + std::min<std::ptrdiff_t>(count, static_cast<std::ptrdiff_t>(values.size()));
+    for (auto it = values.begin(); it != end; ++it) {
+        maximum = std::max(maximum, *it);
+        minimum = std::min(minimum, *it);
+    }
+}
+
+// Reads the first `count` listed frames and widens the display limits of the current and its
+// dI/dt to what their frames hold. A Cancel ends the pass early and is taken back.
+void autoscalingPass(PscRun& run, const AbfHeader& header, const std::vector<std::int32_t>& frames, int count,
+                     PscFrameBuffers& buffers) {
+    PscParameters& p = run.params;
+    ProgressRecord& progress = run.progress;
+    p.autoscalingPass = 1;
+    progress.line1 = "Autoscaling";
+    progress.showCancel = 1;
+    p.maxValues.fill(kNoMaximum);
+    p.minValues.fill(kNoMinimum);
+    int shown = -1;
+    for (int k = 0; k < count; ++k) {
+        const int frame = frames[static_cast<std::size_t>(k)];
+        pscReadFrame(header, p, frame, buffers, run.reader);
+        widen(p.maxValues[kCurrentTrace], p.minValues[kCurrentTrace], buffers.currentData, p.frameLength);
+        widen(p.maxValues[kDidtTrace], p.minValues[kDidtTrace], buffers.didtData, p.frameLength);
+        const int percent = framePercent(k, count);
+        if (percent > shown) {
+            shown = percent;
+            progress.percent = percent;
+            progress.line2 = formatted("Frame %3d", frame);
+            progressUpdate(progress);
+        }
+        if (pscCancelled(progress)) {
+            progress.pressedButton.store(0);
+            break;
+        }
+    }
+    p.autoScaling = 'S';
+    p.autoscalingPass = 0;
+}
+
+// Reads, shows and analyses every listed frame. Returns false when Cancel ended the pass.
+bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::int32_t>& frames,
+                   PscFrameBuffers& buffers, PscEventTable& table) {
+    PscParameters& p = run.params;
+    ProgressRecord& progress = run.progress;
+    progress.line1 = "Detecting";
+    progress.line2.clear();
+    progress.hasExtraButtons = 1;
+    pscSweepControl(false, p, progress);
+    progress.percent = 0;
+    progressUpdate(progress);
+    // The two single-step modes exclude each other; pausing after every frame wins.
+    if (p.individualTraces == 'Y') p.individualEvents = 'N';
+
+    const int count = static_cast<int>(frames.size());
+    int shownPercent = 0;
+    int shownEvents = table.count();
+    bool cancelled = false;
+    for (int k = 0; k < count; ++k) {
+        const int frame = frames[static_cast<std::size_t>(k)];
+        pscReadFrame(header, p, frame, buffers, run.reader);
+        if (run.drawFrame) run.drawFrame(buffers, p);
+        pscDetectFrame(p, table, buffers, frame, run.display, progress, run.messages);
+        const int percent = framePercent(k, count);
+        if (percent > shownPercent || table.count() != shownEvents) {
+            shownPercent = percent;
+            shownEvents = table.count();
+            progress.percent = percent;
+            progress.line2 = frameEventLine(p, frame, table.count());
+            progressUpdate(progress);
+        }
+        // A switch of the stepping mode shows at the next frame whatever the percentage.
+        if (pscSweepControl(p.individualTraces == 'Y', p, progress) == 1) shownPercent = -1;
+        if (pscCancelled(progress)) {
+            cancelled = true;
+            break;
+        }
+    }
+    progress.hasExtraButtons = 0;
+    return !cancelled;
+}
+
+}  // namespace
+
+void pscFitTimeParameters(PscParameters& p) {
+    const float dt = p.sampleInterval;
+    if (!(dt > 0.0f)) return;
+    const float longestWindow = 200.0f * dt;
+    if (p.diffWindow > longestWindow) p.diffWindow = longestWindow;
+    for (float* t : {&p.averagePeakTime, &p.diffWindow, &p.peakSearchTime, &p.type3Baseline,
+                     &p.durationOfTrigger, &p.deadTimeType1}) {
+        if (*t < dt) *t = dt;
+    }
+}
+
+int pscAutoscalingFrames(PscParameters& p, const AbfHeader& header, int listed) {
+    if (p.autoScaling == 'F') {
+        const float fullScale = static_cast<float>(header.adcResolution) * p.channelScale;
+        p.maxValues[kCurrentTrace] = fullScale;
+        p.maxValues[kDidtTrace] = fullScale;
+        p.minValues[kCurrentTrace] = -fullScale;
+        p.minValues[kDidtTrace] = -fullScale;
+    }
+    if (!(p.maxValues[kCurrentTrace] > p.minValues[kCurrentTrace]) ||
+        !(p.maxValues[kDidtTrace] > p.minValues[kDidtTrace])) {
+        p.autoScaling = 'T';
+    }
+    int frames = 0;
+    switch (p.autoScaling) {
+        case 'F':
+        case 'S':
+            return 0;
+        case 'O':
+            frames = kScaleOneFrames;
+            break;
+        case 'T':
+            frames = kScaleTenFrames;
+            break;
+        default:
+            frames = listed;
+            break;
+    }
+    return std::clamp(frames, 0, std::max(0, listed));
+}
+
+PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
+    PscParameters& p = run.params;
+    ProgressRecord& progress = run.progress;
+    MessageSink& messages = run.messages;
+    PscFileResult result;
+
+    PscEventTable table;
+    table.reserveFrames(p.frameCount);
+
+    AbfHeader header;
+    abfResetHeader(header);
+    AbfFile file;
+    int samplesPerSweep = p.frameLengthSetting;
+    int sweeps = 0;
+    int error = kAbfOk;
+    if (file.open(fileName, header, samplesPerSweep, sweeps, error) == 0) {
+        (void)abfErrorText(error, fileName);
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        return result;
+    }
+    p.fileName = fileName;
+
+    pscSetupChannel(header, p);
+    p.traceCount = 2;
+    if (p.frameLengthSetting < 1) p.frameLengthSetting = std::max(1, samplesPerSweep);
+    p.frameLength = p.frameLengthSetting;
+    p.bufferLength = p.frameLength + kFrameLead + kFrameTail;
+    PscFrameBuffers buffers;
+    buffers.resize(p.frameLength, static_cast<double>(p.sampleInterval));
+    table.setCount(0);
+    // The detector starts every recording afresh.
+    p.detectorStarted = 0;
+    p.carriedBaseline = 1e30f;
+    p.baselineValid = 1;
+    p.triggerState = 0;
+
+    const std::vector<std::int32_t> frames =
+        expandNumberList(p.frames, 1, p.frameCount).value_or(std::vector<std::int32_t>{});
+    const int listed = static_cast<int>(frames.size());
+
+    pscFitTimeParameters(p);
+    if (run.startDisplay) run.startDisplay(p);
+    const int scaleFrames = pscAutoscalingFrames(p, header, listed);
+
+    progress.pressedButton.store(0);
+    if (file.close() != kAbfOk)
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, "error closing file\n");
+    DataFile data(fileName);
+    if (data.fd() < 0) {
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        return result;
+    }
+    run.reader.dataFile = data.fd();
+
+    if (scaleFrames > 0) autoscalingPass(run, header, frames, scaleFrames, buffers);
+    const bool completed = detectionPass(run, header, frames, buffers, table);
+    run.reader.dataFile = -1;
+    data.close();
+
+    result.status = 1;
+    result.cancelled = !completed;
+    if (completed) {
+        result.completionText = pscExportText(fileName, run.outputDir, table, p, progress, messages);
+        if (p.exportScan == 'Y') pscExportScan(fileName, run.outputDir, table, p, header, progress, messages);
+    }
+    return result;
+}
+
+std::vector<PscRecordingOutcome> pscRunRecordings(PscRun& run, ParamTable& table,
+                                                  const std::vector<std::string>& files,
+                                                  const std::optional<std::string>& frames) {
+    PscParameters& p = run.params;
+    ProgressRecord& progress = run.progress;
+    MessageSink& messages = run.messages;
+    std::vector<PscRecordingOutcome> outcomes;
+    // A single recording whose header the file choice has read keeps that reading and its letter.
+    const bool headerRead = files.size() == 1 && p.recordingInfoRead == 1;
+    progress.showLine1 = 1;
+    progress.showLine2 = 1;
+
+    for (const std::string& fileName : files) {
+        PscRecordingOutcome outcome;
+        outcome.fileName = fileName;
+        try {
+            bool ready = true;
+            if (!headerRead) {
+                p.autoScaling = 'T';
+                p.recordingInfoRead = 0;
+                ready = GetInfo(p, fileName, messages);
+            }
+            if (ready) {
+                pscSetFramesLimits(table, p.frameCount);
+                if (frames) {
+                    std::string list = *frames;
+                    if (!paramCheckText(table, kPscFramesRow, list)) {
+                        messages.show(MessageKind::ParameterError, kParameterErrorCaption,
+                                      paramErrorText(table.rows[kPscFramesRow]));
+                        outcomes.push_back(std::move(outcome));
+                        continue;
+                    }
+                    p.frames = list;
+                }
+                progress.showCancel = 1;
+                if (run.withButtonEvent) progress.buttonEvent = std::make_shared<AutoResetEvent>();
+                const PscFileResult result = pscDetectFile(run, fileName);
+                progress.buttonEvent.reset();
+                ready = result.status != 0;
+                if (ready) {
+                    outcome.state = result.cancelled ? PscRecordingOutcome::State::Cancelled
+                                                     : PscRecordingOutcome::State::Done;
+                    outcome.completionText = result.completionText;
+                }
+            }
+            if (!ready) messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error in PscTrawl");
+        } catch (const std::bad_alloc&) {
+            progress.buttonEvent.reset();
+            progress.hasExtraButtons = 0;
+            p.autoscalingPass = 0;
+            run.reader.dataFile = -1;
+            messages.errorBox("Out of memory for " + fileName);
+            outcome.state = PscRecordingOutcome::State::Failed;
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+    return outcomes;
+}
+
+}  // namespace ephys

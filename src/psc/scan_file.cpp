@@ -1,0 +1,260 @@
+#include "psc/scan_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "psc/psc_outputs.h"
+
+namespace ephys {
+
+namespace {
+
+constexpr int kMaxEvents = static_cast<int>(kEventTableRows) - 1;
+
+void numberItem(std::string& text, std::string_view key, double value) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 5);
+    const std::string_view number = ec == std::errc()
+                                        ? std::string_view(buffer, static_cast<std::size_t>(end - buffer))
+                                        : std::string_view("0");
+    text.append(key).append(" ").append(number);
+    if (number.size() < 12) text.append(12 - number.size(), ' ');
+    text.append("\\");
+}
+
+void textItem(std::string& text, std::string_view key, std::string_view value) {
+    text.append(key).append(value).append("\\");
+}
+
+void putFloat(ScanBlock& block, std::size_t offset, float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    for (std::size_t i = 0; i < 4; ++i) block[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+// The recording opened again for its samples. Positions count sample points (all channels).
+class RecordingSamples {
+  public:
+    ~RecordingSamples() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool open(const std::string& path, const PscParameters& p, const AbfHeader& header) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) return false;
+        floatData_ = p.floatData != 0;
+        bytesPerSample_ = floatData_ ? 4 : 2;
+        channels_ = std::max(1, p.channelCount);
+        channel_ = p.channelNumber >= 0 && p.channelNumber < channels_ ? p.channelNumber : 0;
+        pointBytes_ = static_cast<std::int64_t>(bytesPerSample_) * channels_;
+        dataOffset_ = std::max<std::int64_t>(0, p.dataOffset);
+        // The data end: the frames of the recording, never beyond the data section or the file.
+        std::int64_t end = dataOffset_ + static_cast<std::int64_t>(std::max(0, p.frameLength)) *
+                                             std::max(0, p.frameCount) * pointBytes_;
+        if (header.actualAcqLength > 0)
+            end = std::min(end,
+                           dataOffset_ + static_cast<std::int64_t>(header.actualAcqLength) * bytesPerSample_);
+        struct stat st;
+        if (::fstat(fd_, &st) == 0) end = std::min<std::int64_t>(end, st.st_size);
+        points_ = std::max<std::int64_t>(0, (end - dataOffset_) / pointBytes_);
+        return true;
+    }
+
+    // `length` samples of the analysed channel from sample point `first` on; positions before the
+    // data take its first sample, positions after it its last one.
+    void trace(std::int64_t first, std::size_t length, float scale, std::vector<std::int16_t>& out) {
+        out.assign(length, 0);
+        if (points_ <= 0 || length == 0) return;
+        const std::int64_t last = first + static_cast<std::int64_t>(length) - 1;
+        const std::int64_t lo = std::clamp<std::int64_t>(first, 0, points_ - 1);
+        std::int64_t hi = std::clamp<std::int64_t>(last, 0, points_ - 1);
+        raw_.resize(static_cast<std::size_t>((hi - lo + 1) * pointBytes_));
+        const std::size_t got = readAt(dataOffset_ + lo * pointBytes_, raw_.data(), raw_.size());
+        const std::int64_t whole = static_cast<std::int64_t>(got) / pointBytes_;
+        if (whole == 0) return;
+        hi = lo + whole - 1;
+        for (std::size_t k = 0; k < length; ++k) {
+            const std::int64_t pos = std::clamp<std::int64_t>(first + static_cast<std::int64_t>(k), lo, hi);
+            const std::uint8_t* b = raw_.data() + (pos - lo) * pointBytes_ +
+                                    static_cast<std::int64_t>(channel_) * bytesPerSample_;
+            if (!floatData_) {
+                out[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+            } else {
+                const std::uint32_t bits =
+                    static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                    (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+                const float units = std::trunc(std::bit_cast<float>(bits) / scale);
+                out[k] = std::isnan(units)
+                             ? std::int16_t{0}
+                             : static_cast<std::int16_t>(std::clamp(units, -32768.0f, 32767.0f));
+            }
+        }
+    }
+
+  private:
+    std::size_t readAt(std::int64_t offset, std::uint8_t* data, std::size_t size) {
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t k =
+                ::pread(fd_, data + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            done += static_cast<std::size_t>(k);
+        }
+        return done;
+    }
+
+    int fd_ = -1;
+    bool floatData_ = false;
+    int bytesPerSample_ = 2;
+    int channels_ = 1;
+    int channel_ = 0;
+    std::int64_t pointBytes_ = 2;
+    std::int64_t dataOffset_ = 0;
+    std::int64_t points_ = 0;
+    std::vector<std::uint8_t> raw_;
+};
+
+// The nearest sample point to a time (halves go up).
+std::int64_t nearestSample(float timeMs, float sampleInterval) {
+    if (sampleInterval <= 0.0f) return 0;
+    const double q = std::floor(static_cast<double>(timeMs / sampleInterval) + 0.5);
+    if (!std::isfinite(q)) return 0;
+    constexpr double kLimit = 4.0e18;
+    return static_cast<std::int64_t>(std::clamp(q, -kLimit, kLimit));
+}
+
+}  // namespace
+
+std::string pscScanUnits(std::string_view channelTitle) {
+    const std::size_t open = channelTitle.find('(');
+    if (open == std::string_view::npos || open + 1 >= channelTitle.size()) return std::string(channelTitle);
+    const std::string_view rest = channelTitle.substr(open + 1);
+    return std::string(rest.substr(0, rest.find(')')));
+}
+
+ScanBlock pscScanHeader(float sampleIntervalMs, float adcRange, float scale, std::string_view units,
+                        int blocksPerEvent, int eventCount, std::int32_t fullScaleCount) {
+    std::string text;
+    numberItem(text, "DT=", sampleIntervalMs);
+    numberItem(text, "BC=", scale);
+    numberItem(text, "GC=", 10);
+    numberItem(text, "IZC=", fullScaleCount);
+    numberItem(text, "AD=", adcRange);
+    numberItem(text, "PT=", 10);
+    numberItem(text, "TL=", 10);
+    textItem(text, "TU=", "ms");
+    textItem(text, "CU=", units);
+    numberItem(text, "NC=", 1);
+    numberItem(text, "NRQ=", 1);
+    numberItem(text, "NF=", eventCount);
+    numberItem(text, "NBF=", 0);
+    numberItem(text, "NBA=", 1);
+    numberItem(text, "NBD=", blocksPerEvent);
+    numberItem(text, "IFC=", 9);
+    textItem(text, "ID= ", "");
+    ScanBlock block{};
+    std::memcpy(block.data(), text.data(), std::min(text.size(), block.size()));
+    return block;
+}
+
+bool pscExportScan(const std::string& recordingName, const std::string& outputDir, const PscEventTable& table,
+                   PscParameters& p, const AbfHeader& header, ProgressRecord& progress,
+                   MessageSink& messages) {
+    std::string path = pscOutputPaths(recordingName, outputDir).scanPath;
+    if (!pscSaveNameCheck(path, kPscScanFilesDescription, p.overwriteOutputs != 'Y', messages)) return false;
+
+    RecordingSamples recording;
+    if (!recording.open(recordingName, p, header)) {
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        return false;
+    }
+    PscOutputFile file;
+    if (!file.create(path)) {
+        messages.errorBox(kScanOpenError);
+        return false;
+    }
+
+    if (p.floatData != 0) p.channelScale = kScanFloatScale;
+    const int count = std::clamp(table.count(), 0, kMaxEvents);
+    const int blocks = std::max(0, p.exportBlocks);
+    const ScanBlock head = pscScanHeader(p.sampleInterval, header.adcRange, p.channelScale,
+                                         pscScanUnits(p.channelTitle), blocks, count, header.adcResolution);
+    file.write(std::string_view(reinterpret_cast<const char*>(head.data()), head.size()));
+
+    progress.line1 = "Exporting Scan File";
+    const std::size_t length = static_cast<std::size_t>(blocks) * kScanBlockSamples;
+    ScanBlock record{};
+    std::vector<std::int16_t> samples;
+    std::string trace;
+    int shown = 0;
+    for (int i = 1; i <= count && !file.failed(); ++i) {
+        const int i0 = i - 1;
+        const int percent = static_cast<int>(static_cast<double>(i0) * 100.0 / count + 0.9);
+        if (percent > shown) {
+            shown = percent;
+            char line[64];
+            std::snprintf(line, sizeof line, "Writing Scan record %7ld of %7ld.", static_cast<long>(i0),
+                          static_cast<long>(count));
+            progress.line2 = line;
+            progress.percent = percent;
+            progressUpdate(progress);
+        }
+
+        const auto row = static_cast<std::size_t>(i);
+        const char* typeText = nullptr;
+        switch (table.eventType[row]) {
+            case '1':
+                typeText = "SPONT   ";
+                break;
+            case '2':
+                typeText = "EVOKED  ";
+                break;
+            case '3':
+                typeText = "ACCEPTED";
+                break;
+            default:
+                break;  // another type keeps the previous text
+        }
+        if (typeText != nullptr) std::memcpy(record.data(), typeText, 9);
+        putFloat(record, 14, static_cast<float>(i));
+        putFloat(record, 18, table.at(kEventTime, row) / 1000.0f);
+        putFloat(record, 22, table.at(kRiseTime, row));
+        putFloat(record, 30, table.at(kAmplitude, row));
+        putFloat(record, 34, table.at(kCharge, row));
+        putFloat(record, 118, table.at(kHalfWidth, row));
+        putFloat(record, 122, table.at(kWidth10, row));
+        putFloat(record, 126, table.at(kWidth75, row));
+        file.write(std::string_view(reinterpret_cast<const char*>(record.data()), record.size()));
+
+        const std::int64_t first = nearestSample(table.at(kSampleTime, row), p.sampleInterval) -
+                                   static_cast<std::int64_t>(length / 10);
+        recording.trace(first, length, p.channelScale, samples);
+        trace.resize(length * 2);
+        for (std::size_t k = 0; k < length; ++k) {
+            const auto u = static_cast<std::uint16_t>(samples[k]);
+            trace[2 * k] = static_cast<char>(u & 0xFF);
+            trace[2 * k + 1] = static_cast<char>(u >> 8);
+        }
+        file.write(trace);
+
+        if (progress.pressedButton.load() == kProgressCancel) break;
+    }
+
+    if (!file.publish()) {
+        messages.errorBox(kScanWriteError);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ephys

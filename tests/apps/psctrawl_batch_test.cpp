@@ -1,0 +1,156 @@
+// psctrawl --batch as users run it, on synthetic recordings made by abfsynth: exit status, the
+// event table and where it goes, overwriting, per-recording frame lists, refused values, settings.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A trigger on falling slopes for abfsynth's inward currents (about 30 pA, 0.5 ms rise, 2 pA noise).
+const std::string kBatch = "--batch --quiet --set \"Diff. trigger ([+-]pa/ms)=-4\" ";
+
+std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> lines(const fs::path& p) {
+    std::vector<std::string> out;
+    std::istringstream in(read(p));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// "times (sec)", the third cell of each row of an event table.
+std::vector<double> eventTimes(const fs::path& p) {
+    std::vector<double> times;
+    const std::vector<std::string> rows = lines(p);
+    for (std::size_t i = 2; i < rows.size(); ++i) {
+        const std::size_t a = rows[i].find('\t'), b = rows[i].find('\t', a + 1);
+        times.push_back(std::stod(rows[i].substr(b + 1)));
+    }
+    return times;
+}
+
+class PsctrawlBatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "psctrawl-batch.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        fs::create_directory(dir_ / "config");
+        // 20 s (196 frames of 2048 samples at 50 us) and 1 s (10 frames).
+        for (const char* args : {"--out cell.abf --duration 20", "--out brief.abf --duration 1"})
+            ASSERT_EQ(shell(std::string(ABFSYNTH_PROGRAM) + " --seed 3 " + args), 0);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    int shell(const std::string& command) {
+        const int raw =
+            std::system(("cd " + dir_.string() + " && " + command + " >stdout.txt 2>stderr.txt").c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    // psctrawl with its own settings folder.
+    int run(const std::string& arguments) {
+        return shell("XDG_CONFIG_HOME=" + (dir_ / "config").string() + " " + PSCTRAWL_PROGRAM + " " +
+                     arguments);
+    }
+    std::string errors() const { return read(dir_ / "stderr.txt"); }
+    fs::path dir_;
+};
+
+TEST_F(PsctrawlBatch, EventTableBesideTheRecordingHoldsRoughlyTheTruthsEvents) {
+    ASSERT_EQ(run(kBatch + "--no-ini cell.abf"), 0) << errors();
+    const std::vector<std::string> table = lines(dir_ / "CELL.PRN");
+    ASSERT_GE(table.size(), 2u);
+    EXPECT_EQ(table[0], "cell.PRN");
+    EXPECT_EQ(table[1].rfind("\"Event #\"\t\"Event type\"\t\"times (sec)\"\t", 0), 0u) << table[1];
+    const std::size_t truth = lines(dir_ / "cell.truth.csv").size() - 1, found = table.size() - 2;
+    EXPECT_GT(found, truth * 7 / 10) << "truth " << truth;
+    EXPECT_LT(found, truth * 13 / 10) << "truth " << truth;
+    const std::vector<double> times = eventTimes(dir_ / "CELL.PRN");
+    EXPECT_GE(times.front(), 0.0);
+    EXPECT_LT(times.back(), 20.0);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_NE(read(dir_ / "stdout.txt").find("All Events:"), std::string::npos);
+}
+
+TEST_F(PsctrawlBatch, OutputFolderAndOverwriting) {
+    ASSERT_EQ(run(kBatch + "--no-ini --output-dir results cell.abf"), 0) << errors();
+    EXPECT_TRUE(fs::exists(dir_ / "results/CELL.PRN"));
+    EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
+
+    std::ofstream(dir_ / "results/CELL.PRN") << "older table\n";
+    EXPECT_EQ(run(kBatch + "--no-ini --output-dir results cell.abf"), 0) << errors();
+    EXPECT_EQ(read(dir_ / "results/CELL.PRN"), "older table\n");
+    EXPECT_NE(errors().find("CELL.PRN"), std::string::npos) << errors();
+
+    EXPECT_EQ(run(kBatch + "--no-ini --overwrite --output-dir results cell.abf"), 0);
+    EXPECT_EQ(lines(dir_ / "results/CELL.PRN").at(0), "cell.PRN");
+}
+
+TEST_F(PsctrawlBatch, FramesListAppliesToEachRecordingAndFailsOnlyWhereItDoesNotFit) {
+    ASSERT_EQ(run(kBatch + "--no-ini --set Frames=1..3 cell.abf"), 0) << errors();
+    for (double t : eventTimes(dir_ / "CELL.PRN")) EXPECT_LT(t, 3 * 2048 * 50e-6);
+    fs::remove(dir_ / "CELL.PRN");
+
+    EXPECT_EQ(run(kBatch + "--no-ini --set Frames=1..50 brief.abf cell.abf"), 1);
+    EXPECT_NE(errors().find("Parameter Error"), std::string::npos) << errors();
+    EXPECT_FALSE(fs::exists(dir_ / "BRIEF.PRN"));
+    const std::vector<double> times = eventTimes(dir_ / "CELL.PRN");
+    ASSERT_FALSE(times.empty());
+    EXPECT_GT(times.back(), 3 * 2048 * 50e-6);
+    EXPECT_LT(times.back(), 50 * 2048 * 50e-6);
+}
+
+TEST_F(PsctrawlBatch, RefusedValuesAndBadUsageStopBeforeAnyRecording) {
+    EXPECT_EQ(run("--batch --no-ini --set \"Filtering (Hz)=20000\" cell.abf"), 2);
+    EXPECT_NE(errors().find("Parameter Error"), std::string::npos) << errors();
+    for (const char* bad : {"--batch --no-ini --set \"No such row=1\" cell.abf",
+                            "--batch --no-ini --set \"Export ASCII=maybe\" cell.abf", "--batch --no-ini",
+                            "--batch --params missing.ini cell.abf", "--batch --no-such-option cell.abf"})
+        EXPECT_EQ(run(bad), 2) << bad;
+    EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
+}
+
+TEST_F(PsctrawlBatch, FileThatIsNoRecordingFailsWhileTheOthersAreDone) {
+    std::ofstream(dir_ / "notes.abf") << "not a recording\n";
+    EXPECT_EQ(run(kBatch + "--no-ini notes.abf missing.abf cell.abf"), 1);
+    EXPECT_NE(errors().find("Error opening file in GetInfo"), std::string::npos) << errors();
+    EXPECT_TRUE(fs::exists(dir_ / "CELL.PRN"));
+}
+
+TEST_F(PsctrawlBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNeverWritten) {
+    const fs::path ini = dir_ / "config/PSCTRAWL.ini";
+    std::ofstream(ini) << "[Parameters]\nExport ASCII=0\nExport Scan=0\n";
+    std::ofstream(dir_ / "mine.ini") << "[Parameters]\nExport ASCII=1\n";
+    const std::string before = read(ini);
+    struct Case {
+        const char* options;
+        bool table;
+    };
+    for (const Case& c :
+         {Case{"", false}, Case{"--params mine.ini", true},
+          Case{"--params mine.ini --set \"Export ASCII=no\"", false}, Case{"--no-ini", true}}) {
+        ASSERT_EQ(run(kBatch + c.options + " cell.abf"), 0) << c.options << errors();
+        EXPECT_EQ(fs::exists(dir_ / "CELL.PRN"), c.table) << c.options;
+        EXPECT_EQ(fs::exists(dir_ / "celld.sca"), std::string(c.options) == "--no-ini") << c.options;
+        fs::remove(dir_ / "CELL.PRN");
+        fs::remove(dir_ / "celld.sca");
+    }
+    EXPECT_EQ(read(ini), before);
+}
+
+}  // namespace

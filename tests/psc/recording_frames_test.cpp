@@ -1,0 +1,314 @@
+#include "psc/recording_frames.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "abf/abf_file.h"
+#include "abf/abf_writer.h"
+
+namespace ephys {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string sample(const std::string& name) {
+    return (fs::path(EPHYS_ABF_SAMPLES_DIR) / name).string();
+}
+
+#define REQUIRE_SAMPLE(name) \
+    if (!fs::exists(sample(name))) GTEST_SKIP() << "no real recording " << (name)
+
+struct ScratchDir {
+    std::string path = [] {
+        std::string pattern = (fs::temp_directory_path() / "psc-frames-XXXXXX").string();
+        return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }();
+    ~ScratchDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+// A one-channel gap-free recording in pA, raw counts as given.
+std::string writeGapFree(const ScratchDir& dir, const std::vector<std::int16_t>& raw,
+                         const char* units = "pA", double scale = 1.0, double offset = 0.0,
+                         double intervalUs = 50.0) {
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.sampleIntervalUs = intervalUs;
+    layout.totalSamples = static_cast<std::int64_t>(raw.size());
+    layout.channels = {{0, "Ipatch", units, scale, offset}};
+    const std::string path = dir.path + "/rec.abf";
+    EXPECT_TRUE(writeAbfFile(path, layout, {raw}));
+    return path;
+}
+
+// A recording opened as a run opens it: header read, channel set up, data file open.
+struct OpenRecording {
+    AbfHeader header;
+    PscFrameReader reader;
+    PscFrameBuffers buffers;
+
+    OpenRecording(const std::string& path, PscParameters& p) {
+        CapturedMessages messages;
+        EXPECT_TRUE(GetInfo(p, path, messages));
+        AbfFile file;
+        int perSweep = p.frameLengthSetting, sweeps = 0, error = 0;
+        EXPECT_GT(file.open(path, header, perSweep, sweeps, error), 0);
+        pscSetupChannel(header, p);
+        buffers.resize(p.frameLength, p.sampleInterval);
+        reader.dataFile = ::open(path.c_str(), O_RDONLY);
+    }
+    ~OpenRecording() { ::close(reader.dataFile); }
+    int read(PscParameters& p, int frame) { return pscReadFrame(header, p, frame, buffers, reader); }
+};
+
+PscParameters plain(int frameLength) {
+    PscParameters p;
+    p.frameLengthSetting = frameLength;
+    p.autoShiftBaseline = 'N';
+    p.filterHz = 0.0f;
+    return p;
+}
+
+TEST(GetInfoTest, ContinuousRecordingsAreCutIntoFramesWithAPartialLast) {
+    struct Case {
+        const char* file;
+        int frameLength, channels, samples;
+    };
+    for (const Case& c :
+         {Case{"File_axon_1.abf", 1000, 1, 1912832}, Case{"2020_07_29_0062.abf", 2000, 2, 184320}}) {
+        REQUIRE_SAMPLE(c.file);
+        PscParameters p;
+        p.frameLengthSetting = c.frameLength;
+        CapturedMessages messages;
+        ASSERT_TRUE(GetInfo(p, sample(c.file), messages));
+        const int n = (c.samples + c.frameLength - 1) / c.frameLength;  // 1913 and 93
+        EXPECT_EQ(p.frameCount, n);
+        EXPECT_EQ(p.frames, "1.." + std::to_string(n));
+        EXPECT_EQ(p.firstFrame, 1);
+        EXPECT_EQ(p.lastFrame, n);
+        EXPECT_EQ(p.frameLength, c.frameLength);
+        EXPECT_EQ(p.framesAreEpisodes, 0);
+        EXPECT_EQ(p.channelCount, c.channels);
+        EXPECT_FLOAT_EQ(p.sampleInterval, 0.1f);
+        EXPECT_EQ(p.timeMapLength, c.samples * c.channels);
+        EXPECT_EQ(pscTimeMapEntry(p, 12345), 12345);
+    }
+    PscParameters p;
+    CapturedMessages messages;
+    ASSERT_TRUE(GetInfo(p, sample("2020_07_29_0062.abf"), messages));
+    EXPECT_EQ(p.baseName, "2020_07_29_0062");
+    EXPECT_EQ(p.dataOffset, 18432);
+}
+
+TEST(GetInfoTest, EpisodesAreFramesUnlessTheFrameLengthIsOverridden) {
+    REQUIRE_SAMPLE("171116sh_0020.abf");  // 7 episodes of 200000 samples, with a synch array
+    CapturedMessages messages;
+    PscParameters whole;
+    ASSERT_TRUE(GetInfo(whole, sample("171116sh_0020.abf"), messages));
+    EXPECT_EQ(whole.framesAreEpisodes, 1);
+    EXPECT_EQ(whole.frameLengthSetting, 200000);
+    EXPECT_EQ(whole.frameCount, 7);
+    EXPECT_EQ(pscTimeMapEntry(whole, 1399999), 1399999);
+
+    PscParameters cut;
+    cut.overrideFrameLength = 'Y';
+    ASSERT_TRUE(GetInfo(cut, sample("171116sh_0020.abf"), messages));
+    EXPECT_EQ(cut.framesAreEpisodes, 0);
+    EXPECT_EQ(cut.frameLength, 2048);
+    EXPECT_EQ(cut.frames, "1..683");  // 1400000 / 2048
+
+    // Episodes shorter than the frame length become the frame length.
+    REQUIRE_SAMPLE("171116sh_0011.abf");  // 20 episodes of 10000 samples
+    cut.frameLengthSetting = 30000;
+    ASSERT_TRUE(GetInfo(cut, sample("171116sh_0011.abf"), messages));
+    EXPECT_EQ(cut.frameLengthSetting, 10000);
+    EXPECT_EQ(cut.frameCount, 20);
+}
+
+TEST(GetInfoTest, TimeMapFollowsTheSynchRunsCompactly) {
+    REQUIRE_SAMPLE("2020_06_16_0000.abf");  // runs at 14479, 44979, 147479 of 3540, 70040, 16040
+    PscParameters p;
+    CapturedMessages messages;
+    ASSERT_TRUE(GetInfo(p, sample("2020_06_16_0000.abf"), messages));
+    EXPECT_EQ(p.frameCount, 44);
+    EXPECT_EQ(p.timeMapLength, 89620);
+    EXPECT_LE(p.timeMap.size(), 6u);
+    const std::vector<std::pair<int, int>> expected{{0, 14479},      {3539, 18018},   {3540, 44979},
+                                                    {73579, 115018}, {73580, 147479}, {89619, 163518}};
+    for (auto [index, position] : expected) EXPECT_EQ(pscTimeMapEntry(p, index), position) << index;
+}
+
+TEST(GetInfoTest, UnreadableRecordingLeavesThePreviousValues) {
+    REQUIRE_SAMPLE("2020_07_29_0062.abf");
+    PscParameters p;
+    CapturedMessages messages;
+    ASSERT_TRUE(GetInfo(p, sample("2020_07_29_0062.abf"), messages));
+    EXPECT_FALSE(GetInfo(p, sample("no such file.abf"), messages));
+    ASSERT_EQ(messages.entries().size(), 1u);
+    EXPECT_EQ(messages.entries()[0].caption + ": " + messages.entries()[0].text,
+              "Error: Error opening file in GetInfo\n");
+    EXPECT_EQ(p.frames, "1..90");
+    EXPECT_EQ(p.baseName, "2020_07_29_0062");
+}
+
+TEST(SetupChannelTest, NanoampereIsShownInPicoampereAndMissingChannelsFallBack) {
+    REQUIRE_SAMPLE("18425108.abf");  // "Imemb" in nA, then "10_Vm" in mV
+    AbfFile file;
+    AbfHeader header;
+    int perSweep = 2048, sweeps = 0, error = 0;
+    ASSERT_GT(file.open(sample("18425108.abf"), header, perSweep, sweeps, error), 0);
+    PscParameters p;
+    p.channelNumber = 1;
+    pscSetupChannel(header, p);
+    EXPECT_EQ(p.channelTitle, "10_Vm (mV)");
+    EXPECT_NEAR(p.channelScale, 0.03051758f, 1e-7);
+    p.channelNumber = 2;  // the recording has two channels
+    pscSetupChannel(header, p);
+    EXPECT_EQ(p.channelNumber, 0);
+    EXPECT_EQ(p.channelTitle, "Imemb (pA)");
+    EXPECT_EQ(p.derivativeTitle, "Imemb (pA/ms)");
+    EXPECT_NEAR(p.channelScale, 3.051758f, 1e-5);
+
+    // The offset is in the channel's units too: 300 counts x 0.002 + 0.5 nA = 1100 pA.
+    ScratchDir dir;
+    PscParameters q = plain(64);
+    OpenRecording rec(writeGapFree(dir, {100, 200, 300, 400}, "nA", 0.002, 0.5), q);
+    EXPECT_NEAR(q.channelOffset, 500.0f, 1e-2);
+    rec.read(q, 1);
+    EXPECT_NEAR(rec.buffers.current(2), 1100.0f, 0.05f);
+}
+
+TEST(ReadFrameTest, FramesAgreeWithTheRecordingModuleAndArePaddedAtBothEnds) {
+    REQUIRE_SAMPLE("2020_07_29_0062.abf");
+    const std::string path = sample("2020_07_29_0062.abf");
+    AbfFile file;
+    AbfHeader header;
+    int perSweep = 184320, sweeps = 0, error = 0;
+    ASSERT_EQ(file.open(path, header, perSweep, sweeps, error), 1);
+    std::vector<float> all;  // the current channel, position 1 (physical ADC 2), in pA
+    ASSERT_EQ(file.readSweep(2, 1, all, error), 184320);
+
+    PscParameters p = plain(2048);
+    p.channelNumber = 1;
+    OpenRecording rec(path, p);
+    for (int frame : {1, 37, 90}) {
+        rec.read(p, frame);
+        for (std::size_t q = 0; q < rec.buffers.bufferLength(); ++q) {
+            const std::int64_t k = (frame - 1) * 2048 - 200 + static_cast<std::int64_t>(q);
+            ASSERT_FLOAT_EQ(rec.buffers.currentData[q], all[std::clamp<std::int64_t>(k, 0, 184319)])
+                << "frame " << frame << " position " << q;
+        }
+    }
+}
+
+TEST(ReadFrameTest, FramesShorterThanTheLeadNeverReadBeforeTheData) {
+    ScratchDir dir;
+    std::vector<std::int16_t> raw(1000);
+    for (int i = 0; i < 1000; ++i) raw[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(10 + i);
+    PscParameters p = plain(64);
+    OpenRecording rec(writeGapFree(dir, raw), p);
+    EXPECT_EQ(p.frameCount, 16);
+    // Frame 2 would begin 136 samples before the data: those positions take its first sample.
+    rec.read(p, 2);
+    for (int k = -200; k <= -64; ++k) ASSERT_FLOAT_EQ(rec.buffers.current(k), 10.0f) << k;
+    EXPECT_FLOAT_EQ(rec.buffers.current(0), 74.0f);
+    // Frame 16 holds the last 40 samples, then their last value.
+    EXPECT_EQ(rec.read(p, 16), 240);
+    EXPECT_FLOAT_EQ(rec.buffers.current(39), 1009.0f);
+    EXPECT_FLOAT_EQ(rec.buffers.current(2111), 1009.0f);
+}
+
+TEST(ReadFrameTest, BaselineShiftAndFilterWorkOnTheFrameAsRead) {
+    ScratchDir dir;
+    std::vector<std::int16_t> raw(20000);
+    for (int i = 0; i < 20000; ++i)
+        raw[static_cast<std::size_t>(i)] = static_cast<std::int16_t>((i / 50) % 2 ? 400 : i % 97);
+    PscParameters p = plain(2048);
+    OpenRecording rec(writeGapFree(dir, raw, "pA", 0.25, 7.0), p);
+    for (int frame : {1, 3}) {
+        rec.read(p, frame);
+        const std::vector<float> asRead = rec.buffers.currentData;
+        double mean = 0.0;
+        for (int k = 0; k < 20; ++k) mean += rec.buffers.current(k) / 20.0;
+
+        p.autoShiftBaseline = 'Y';
+        rec.read(p, frame);
+        for (std::size_t q = 0; q < asRead.size(); ++q)
+            ASSERT_NEAR(rec.buffers.currentData[q], asRead[q] - mean, 1e-3);
+        if (frame == 1) {
+            EXPECT_FLOAT_EQ(rec.buffers.current(-200), rec.buffers.current(0));
+        }
+
+        // The filter covers the whole buffer; during the autoscaling pass only frameLength positions.
+        p.autoShiftBaseline = 'N';
+        p.filterHz = 500.0f;
+        for (int pass : {0, 1}) {
+            std::vector<float> expected = asRead;
+            GaussianTaps taps;
+            gaussianFilter(std::span<float>(expected.data(), pass ? 2048 : expected.size()), 500.0f, 50.0f,
+                           taps);
+            p.autoscalingPass = pass;
+            rec.read(p, frame);
+            EXPECT_EQ(rec.buffers.currentData, expected) << "pass " << pass;
+        }
+        p.filterHz = 0.0f;
+        p.autoscalingPass = 0;
+    }
+}
+
+TEST(ReadFrameTest, FloatSamplesAreTakenAsStored) {
+    ScratchDir dir;
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.format = AbfSampleFormat::Float32;
+    layout.totalSamples = 3000;
+    layout.channels = {{0, "Im", "pA", 0.5, 3.0}};
+    std::vector<float> values(3000);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = 0.25f * static_cast<float>(i) - 100.0f;
+    ASSERT_TRUE(writeAbfFile(dir.path + "/f.abf", layout, std::vector<std::vector<float>>{values}));
+    PscParameters p = plain(1000);
+    OpenRecording rec(dir.path + "/f.abf", p);
+    EXPECT_EQ(p.floatData, 1);
+    rec.read(p, 2);
+    for (int k = -200; k < 2000; ++k)
+        ASSERT_FLOAT_EQ(rec.buffers.current(k), values[static_cast<std::size_t>(1000 + k)]);
+}
+
+TEST(DifferentiateTest, SlopeOverWholeSamplesOfTheWindowAndZerosBeforeIt) {
+    PscParameters p;
+    p.sampleInterval = 0.05f;
+    PscFrameBuffers b;
+    b.resize(256, 0.05);
+    for (std::size_t q = 0; q < b.currentData.size(); ++q)
+        b.currentData[q] = 0.01f * static_cast<float>(q * q);
+    struct Case {
+        float windowMs;
+        int samples;
+    };
+    // 0.12 ms / 0.05 + 0.5 = 2.9 gives 2 samples; 0.13 gives 3.1, 3 samples.
+    for (const Case& c : {Case{0.12f, 2}, Case{0.13f, 3}}) {
+        p.diffWindow = c.windowMs;
+        ASSERT_EQ(pscDifferentiationSamples(p), c.samples);
+        pscDifferentiate(b, p);
+        for (int q = 0; q < c.samples; ++q) EXPECT_EQ(b.didtData[static_cast<std::size_t>(q)], 0.0f);
+        // (0.01 q^2 - 0.01 (q - w)^2) / (w dt) = 0.01 (2q - w) / dt
+        for (int q : {c.samples, 200, 2400})
+            EXPECT_NEAR(b.didtData[static_cast<std::size_t>(q)], 0.01f * (2 * q - c.samples) / 0.05f,
+                        0.01f + q * 1e-4f)
+                << q;
+    }
+}
+
+}  // namespace
+}  // namespace ephys

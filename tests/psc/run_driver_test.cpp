@@ -1,0 +1,241 @@
+#include "psc/run_driver.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "abf/abf_writer.h"
+#include "psc/psc_outputs.h"
+
+namespace ephys {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Keeps every update and lets a test press buttons from it.
+struct WatchingView final : ProgressView {
+    void update(const ProgressSnapshot& s) override {
+        seen.push_back(s);
+        if (onUpdate) onUpdate(s);
+    }
+    std::vector<std::string> secondLines(const std::string& firstLine) const {
+        std::vector<std::string> lines;
+        for (const ProgressSnapshot& s : seen)
+            if (s.line1 == firstLine && !s.line2.empty()) lines.push_back(s.line2);
+        return lines;
+    }
+    std::vector<ProgressSnapshot> seen;
+    std::function<void(const ProgressSnapshot&)> onUpdate;
+};
+
+// A run in a scratch folder: outputs there without questions, frames of 256 samples as read.
+struct Harness {
+    std::string dir = [] {
+        std::string pattern = (fs::temp_directory_path() / "psc-run-XXXXXX").string();
+        return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }();
+    PscParameters p;
+    ParamTable table;
+    ProgressRecord progress;
+    WatchingView view;
+    CapturedMessages messages;
+    PscRun run{p, progress, messages};
+
+    Harness() {
+        SilentMessageSink quiet;
+        pscBuildParamTable(p, table, quiet);
+        p.frameLengthSetting = 256;
+        p.autoShiftBaseline = 'N';
+        p.filterHz = 0.0f;
+        p.overwriteOutputs = 'Y';
+        p.exportScan = 'N';
+        progress.view = &view;
+        run.outputDir = dir;
+        run.withButtonEvent = false;
+    }
+    ~Harness() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    // A gap-free recording whose frame k (from 1) holds 10 k pA throughout, so the display
+    // limits tell which frames a pass looked at.
+    std::string staircase(const std::string& name, int frames) {
+        std::vector<std::int16_t> raw(static_cast<std::size_t>(frames) * 256);
+        for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::int16_t>((i / 256 + 1) * 100);
+        AbfWriteSpec layout;
+        layout.mode = AbfWriteMode::GapFree;
+        layout.totalSamples = static_cast<std::int64_t>(raw.size());
+        layout.channels = {{0, "Im", "pA", 0.1, 0.0}};
+        EXPECT_TRUE(writeAbfFile(dir + "/" + name, layout, {raw}));
+        return dir + "/" + name;
+    }
+    PscFileResult detect(const std::string& path, char letter, const std::string& frames = "") {
+        EXPECT_TRUE(GetInfo(p, path, messages));
+        if (!frames.empty()) p.frames = frames;
+        p.autoScaling = letter;
+        return pscDetectFile(run, path);
+    }
+    bool hasEventTable(const std::string& recording) const {
+        return fs::exists(pscTextOutputPath(dir, pscOutputPaths(recording, dir).eventTableName));
+    }
+};
+
+TEST(FitTimeParametersTest, WindowsAreCutToTwoHundredSamplesAndRaisedToOne) {
+    PscParameters p;
+    p.sampleInterval = 0.1f;
+    p.diffWindow = 500.0f;
+    p.averagePeakTime = 0.05f;
+    p.type3Baseline = 0.001f;
+    p.durationOfTrigger = 0.1f;
+    p.deadTimeType1 = 0.0f;
+    p.type12Baseline = 0.001f;  // not a time the detector counts in samples this way
+    pscFitTimeParameters(p);
+    EXPECT_FLOAT_EQ(p.diffWindow, 20.0f);
+    EXPECT_EQ(pscDifferentiationSamples(p), 200);
+    EXPECT_FLOAT_EQ(p.averagePeakTime, 0.1f);
+    EXPECT_FLOAT_EQ(p.peakSearchTime, 3.0f);
+    EXPECT_FLOAT_EQ(p.type3Baseline, 0.1f);
+    EXPECT_FLOAT_EQ(p.durationOfTrigger, 0.1f);
+    EXPECT_FLOAT_EQ(p.deadTimeType1, 0.1f);
+    EXPECT_FLOAT_EQ(p.type12Baseline, 0.001f);
+}
+
+TEST(AutoscalingTest, LetterDecidesTheFramesScannedAndFullScaleSetsTheLimits) {
+    AbfHeader header;
+    abfResetHeader(header);
+    header.adcResolution = 32768;
+    for (auto [letter, listed, frames] : std::vector<std::tuple<char, int, int>>{
+             {'O', 30, 1}, {'T', 30, 10}, {'T', 4, 4}, {'A', 30, 30}, {'S', 30, 0}, {'Q', 7, 7}}) {
+        PscParameters p;
+        p.autoScaling = letter;
+        EXPECT_EQ(pscAutoscalingFrames(p, header, listed), frames) << letter << " of " << listed;
+    }
+    PscParameters full;
+    full.autoScaling = 'F';
+    full.channelScale = 0.1f;
+    EXPECT_EQ(pscAutoscalingFrames(full, header, 30), 0);
+    EXPECT_FLOAT_EQ(full.maxValues[kDidtTrace], 3276.8f);
+    EXPECT_FLOAT_EQ(full.minValues[kCurrentTrace], -3276.8f);
+    // Limits that are no range (a negative scale turns full scale upside down) force T.
+    full.channelScale = -0.1f;
+    EXPECT_EQ(pscAutoscalingFrames(full, header, 30), 10);
+    EXPECT_EQ(full.autoScaling, 'T');
+    PscParameters same;
+    same.autoScaling = 'S';
+    same.minValues[kDidtTrace] = same.maxValues[kDidtTrace];
+    EXPECT_EQ(pscAutoscalingFrames(same, header, 30), 10);
+}
+
+TEST(AutoscalingTest, PassWidensTheLimitsOverTheScannedFramesInListOrder) {
+    // The 200 positions before a frame hold the previous frame.
+    for (auto [letter, frames, top, bottom] :
+         std::vector<std::tuple<char, std::string, float, float>>{{'O', "", 10, 10},
+                                                                  {'T', "", 100, 10},
+                                                                  {'A', "", 300, 10},
+                                                                  {'O', "5,3,1", 50, 40},
+                                                                  {'A', "7..9", 90, 60}}) {
+        Harness h;
+        EXPECT_EQ(h.detect(h.staircase("stairs.abf", 30), letter, frames).status, 1);
+        EXPECT_FLOAT_EQ(h.p.maxValues[kCurrentTrace], top) << letter << frames;
+        EXPECT_FLOAT_EQ(h.p.minValues[kCurrentTrace], bottom) << letter << frames;
+        EXPECT_EQ(h.p.autoScaling, 'S');
+    }
+    Harness same;
+    same.p.maxValues[kCurrentTrace] = 78.0f;
+    same.detect(same.staircase("stairs.abf", 30), 'S');
+    EXPECT_TRUE(same.view.secondLines("Autoscaling").empty());
+    EXPECT_FLOAT_EQ(same.p.maxValues[kCurrentTrace], 78.0f);
+}
+
+TEST(CancelTest, CancelWhileAutoscalingEndsOnlyThatPass) {
+    Harness h;
+    h.view.onUpdate = [&h](const ProgressSnapshot& s) {
+        if (s.line1 == "Autoscaling") progressPress(h.progress, kProgressCancel);
+    };
+    const std::string path = h.staircase("stairs.abf", 30);
+    const PscFileResult result = h.detect(path, 'A');
+    EXPECT_FLOAT_EQ(h.p.maxValues[kCurrentTrace], 10.0f);  // frame 1 only
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_FALSE(h.view.secondLines("Detecting").empty());
+    EXPECT_TRUE(h.hasEventTable(path));
+}
+
+TEST(CancelTest, CancelWhileDetectingSkipsTheOutputsOfThatRecordingOnly) {
+    Harness h;
+    bool pressed = false;
+    h.view.onUpdate = [&](const ProgressSnapshot& s) {
+        if (s.line1 == "Detecting" && !pressed) {
+            pressed = true;
+            progressPress(h.progress, kProgressCancel);
+        }
+    };
+    const std::string first = h.staircase("first.abf", 30), second = h.staircase("second.abf", 30);
+    const std::vector<PscRecordingOutcome> outcomes = pscRunRecordings(h.run, h.table, {first, second});
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].state, PscRecordingOutcome::State::Cancelled);
+    EXPECT_EQ(outcomes[1].state, PscRecordingOutcome::State::Done);
+    EXPECT_FALSE(h.hasEventTable(first));
+    EXPECT_TRUE(h.hasEventTable(second));
+}
+
+TEST(RunRecordingsTest, EachRecordingIsReadAfreshAndFailuresDoNotStopTheWalk) {
+    Harness h;
+    std::ofstream(h.dir + "/notes.abf") << "not a recording\n";
+    const std::string shortOne = h.staircase("short.abf", 5), longOne = h.staircase("long.abf", 30);
+    const std::vector<PscRecordingOutcome> outcomes =
+        pscRunRecordings(h.run, h.table, {h.dir + "/notes.abf", shortOne, longOne}, std::string("1..10"));
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[0].state, PscRecordingOutcome::State::Failed);
+    EXPECT_EQ(outcomes[1].state, PscRecordingOutcome::State::Failed);
+    EXPECT_EQ(outcomes[2].state, PscRecordingOutcome::State::Done);
+    EXPECT_FALSE(h.hasEventTable(shortOne));
+    EXPECT_TRUE(h.hasEventTable(longOne));
+
+    const auto& m = h.messages.entries();
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].text, "Error opening file in GetInfo\n");
+    EXPECT_EQ(m[1].text, "Error in PscTrawl");
+    EXPECT_EQ(m[2].caption, "Parameter Error");
+    EXPECT_NE(m[2].text.find("between 1 and 5"), std::string::npos) << m[2].text;
+
+    // The ten listed frames of the last recording, its limits, the letter T it started with.
+    EXPECT_EQ(h.p.frames, "1..10");
+    EXPECT_EQ(h.table.rows[kPscFramesRow].maxValue, 30.0);
+    const std::vector<std::string> scanned = h.view.secondLines("Autoscaling");
+    ASSERT_EQ(scanned.size(), 10u);
+    EXPECT_EQ(scanned.back(), "Frame  10");
+    EXPECT_EQ(h.view.secondLines("Detecting").back().rfind("Trace Mode: Frame # 10, Event#", 0), 0u);
+}
+
+TEST(ProgressTextTest, ModePrefixFollowsTheSteppingMode) {
+    for (auto [traces, events, prefix] : std::vector<std::tuple<char, char, std::string>>{
+             {'Y', 'Y', "Trace Mode: Frame #"}, {'N', 'Y', "Episode Mode: Frame #"}, {'N', 'N', "Frame #"}}) {
+        Harness h;
+        h.p.individualTraces = traces;
+        h.p.individualEvents = events;
+        h.p.enableSweepDisplay = 'N';
+        h.detect(h.staircase("cell.abf", 30), 'S');
+        const std::vector<std::string> lines = h.view.secondLines("Detecting");
+        ASSERT_FALSE(lines.empty());
+        for (const std::string& line : lines) EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+        // Frame 2 of 30 raises the percentage to 4 and is always shown.
+        EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                               [&](const std::string& l) { return l.rfind(prefix + "  2, Event#", 0) == 0; }),
+                  lines.end());
+        // Pausing after every frame switches pausing after every event off.
+        EXPECT_EQ(h.p.individualEvents, traces == 'Y' ? 'N' : events);
+    }
+}
+
+}  // namespace
+}  // namespace ephys
