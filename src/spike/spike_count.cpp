@@ -1,0 +1,418 @@
+#include "spike/spike_count.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "abf/abf_error.h"
+#include "abf/abf_file.h"
+#include "abf/abf_header.h"
+#include "abf/abf_stimulus.h"
+#include "spike/fi_fit.h"
+#include "spike/spike_detector.h"
+#include "spike/spike_outputs.h"
+#include "spike/spike_text.h"
+
+namespace ephys {
+
+namespace {
+
+constexpr int kEpochsSearched = 8;  // epochs A .. H are searched for the counting onset
+
+// Stored 8-bit text up to its first NUL, trailing blanks removed; the bytes are kept as they are.
+std::string storedText(const char* data, std::size_t size) {
+    std::size_t end = 0;
+    while (end < size && data[end] != '\0') ++end;
+    while (end > 0 && data[end - 1] == ' ') --end;
+    return std::string(data, end);
+}
+
+// The first sample index whose time is at least `ms`, 0 when none is.
+int indexAtTime(std::span<const double> times, double ms) {
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (times[i] >= ms) return static_cast<int>(i);
+    return 0;
+}
+
+std::string refusal(const char* label) {
+    return std::string(label) + "\nmust be an integer between 1 and 2147483647!";
+}
+
+class SpikeRun {
+  public:
+    SpikeRun(const SpikeParams& params, const std::string& path, ProgressRecord& progress,
+             MessageSink& messages, const SpikeRunOptions& options)
+        : p_(params), path_(path), progress_(progress), messages_(messages), options_(options) {}
+
+    bool run(SpikeFileResult& result);
+
+  private:
+    struct Slot {
+        int channel = 0;
+        float scale = 1.0f;
+        float offset = 0.0f;
+        double slopeThreshold = 0.0;
+        double completionSlope = 0.0;
+    };
+
+    void error(const std::string& text) { messages_.show(MessageKind::PlainError, kPlainErrorCaption, text); }
+    void console(const std::string& text) const {
+        if (options_.console) {
+            options_.console(text);
+        } else {
+            std::fputs(text.c_str(), stdout);
+        }
+    }
+    void report(int sweep, std::string status) {
+        progress_.percent = static_cast<int>(std::trunc(sweep * 100.0 / std::max(1, sweepCount_) + 0.9));
+        progress_.line2 = std::move(status);
+        progressUpdate(progress_);
+    }
+
+    bool open();
+    void discoverChannels();
+    // One channel of one sweep as 16-bit sample values in samples_; the number read, -1 on error.
+    int readSweep(const Slot& slot, int sweep);
+    void measureSlopeNoise();
+    double slopeNoise(const Slot& slot, int firstSweep, int lastSweep);
+    double stimulusLevel(int sweep);
+    void countSweeps(SpikeOutputs& outputs);
+
+    const SpikeParams& p_;
+    const std::string& path_;
+    ProgressRecord& progress_;
+    MessageSink& messages_;
+    const SpikeRunOptions& options_;
+
+    AbfFile file_;
+    AbfHeader header_;
+    int samplesPerSweep_ = 0;
+    int sweepCount_ = 0;
+    std::vector<AbfTag> tags_;
+    std::vector<double> times_;
+    int onsetIndex_ = 0;
+    int noiseOnsetIndex_ = 0;
+    int noiseStartIndex_ = 0;
+    int firstChannel_ = 0;
+    int lastChannel_ = 0;
+    std::vector<Slot> slots_;
+    std::vector<std::int16_t> samples_;
+    std::vector<float> values_;
+    std::vector<float> stimulus_;
+    FiSeriesSet fi_;
+};
+
+bool SpikeRun::open() {
+    abfResetHeader(header_);
+    samplesPerSweep_ = p_.gapFreeFrameLength;
+    int error = kAbfOk;
+    if (file_.open(path_, header_, samplesPerSweep_, sweepCount_, error) == 0) {
+        // The library's text is fetched, but the box shows the fixed message.
+        (void)abfErrorText(error, path_);
+        this->error("Error opening file\n");
+        return false;
+    }
+    tags_ = file_.readTags(error);
+    if (error != kAbfOk && error != kAbfErrNoTags) {
+        this->error("Could not read tag array\n");
+        return false;
+    }
+
+    times_.assign(static_cast<std::size_t>(std::max(0, abfSamplesPerChannel(header_))), 0.0);
+    abfSampleTimesMs(header_, times_);
+    onsetIndex_ = indexAtTime(times_, p_.countingOnset);
+    noiseOnsetIndex_ = p_.noisePretrigger == 'N' ? 0 : onsetIndex_;
+    noiseStartIndex_ = indexAtTime(times_, p_.noiseWindowStart);
+
+    if (header_.adcNumChannels == 1) {
+        firstChannel_ = lastChannel_ = header_.adcSamplingSeq[0];
+    } else {
+        firstChannel_ = p_.firstChannel;
+        lastChannel_ = p_.lastChannel;
+    }
+
+    try {
+        samples_.reserve(static_cast<std::size_t>(std::max(0, samplesPerSweep_)) + 1);
+        values_.reserve(header_.dataFormat == kAbfFloatData ? static_cast<std::size_t>(samplesPerSweep_) + 1
+                                                            : 1);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Could not allocate memory for sweeps\n", stdout);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    discoverChannels();
+    return true;
+}
+
+int SpikeRun::readSweep(const Slot& slot, int sweep) {
+    int error = kAbfOk;
+    if (header_.dataFormat == kAbfFloatData) {
+        const int n = file_.readSweep(slot.channel, sweep, values_, error);
+        if (error != kAbfOk) return -1;
+        samples_.resize(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            samples_[static_cast<std::size_t>(i)] =
+                spikeSampleFromValue(values_[static_cast<std::size_t>(i)], slot.scale, slot.offset);
+        return n;
+    }
+    const int n = file_.readSweep(slot.channel, sweep, samples_, error);
+    return error == kAbfOk ? n : -1;
+}
+
+void SpikeRun::discoverChannels() {
+    for (int channel = firstChannel_; channel <= lastChannel_; ++channel) {
+        Slot slot;
+        slot.channel = channel;
+        if (readSweep(slot, 1) < 0) continue;
+        abfChannelScaling(header_, channel, slot.scale, slot.offset);
+        slots_.push_back(slot);
+    }
+}
+
+double SpikeRun::slopeNoise(const Slot& slot, int firstSweep, int lastSweep) {
+    double sum = 0.0;
+    std::int64_t count = 0;
+    for (int s = firstSweep; s <= lastSweep; ++s) {
+        const int n = readSweep(slot, s);
+        if (n < 0) {
+            error(formatText("Error reading episode %d from channel %d\n", s, slot.channel));
+            return -1.0;
+        }
+        const int end = noiseOnsetIndex_ != 0 ? noiseOnsetIndex_ : n;
+        if (n < end) {
+            error("Not enough samples to compute RMS norm\n");
+            return -1.0;
+        }
+        const auto stop = static_cast<std::int64_t>(std::trunc(0.95 * end - 3));
+        spikeAddSlopeSquares(std::span<const std::int16_t>(samples_.data(), static_cast<std::size_t>(n)),
+                             noiseStartIndex_, stop, sum, count);
+        report(s, formatText("Computing RMS for sweep %3d, Electrode %3d", s, slot.channel));
+    }
+    if (count == 0) {
+        // A window that holds no slope (it starts after its end) cannot be measured either.
+        error("Not enough samples to compute RMS norm\n");
+        return -1.0;
+    }
+    const double rms = std::sqrt(sum / static_cast<double>(count));
+    std::string line;
+    appendFormat(line, "RMS is %.1f\n", rms * slot.scale);
+    console(line);
+    return rms;
+}
+
+void SpikeRun::measureSlopeNoise() {
+    int first = std::min(p_.firstNoiseSweep, p_.lastNoiseSweep);
+    int last = std::max(p_.firstNoiseSweep, p_.lastNoiseSweep);
+    first = std::clamp(first, 1, std::max(1, sweepCount_));
+    last = std::clamp(last, 1, std::max(1, sweepCount_));
+    if (first != p_.firstNoiseSweep || last != p_.lastNoiseSweep) {
+        std::string text;
+        appendFormat(text,
+                     "Noise sweeps %d to %d do not fit the recording's sweeps 1 to %d; the slope noise is "
+                     "measured on sweeps %d to %d",
+                     p_.firstNoiseSweep, p_.lastNoiseSweep, sweepCount_, first, last);
+        messages_.show(MessageKind::Information, kSpikeDetectorCaption, text);
+    }
+    for (Slot& slot : slots_) {
+        const double rms = slopeNoise(slot, first, last);
+        slot.slopeThreshold = rms * static_cast<double>(p_.descendingSlopeFactor);
+        slot.completionSlope = slot.slopeThreshold * static_cast<double>(p_.ascendingSlopeFactor) /
+                               static_cast<double>(p_.descendingSlopeFactor);
+        if (slot.slopeThreshold < 0.0) {
+            const std::string name = storedText(
+                header_.adcChannelName[static_cast<std::size_t>(slot.channel)].data(), kAbfChannelNameLength);
+            std::string text;
+            appendFormat(text, "error computing threshold for channel %d, name = %s\n", slot.channel,
+                         name.c_str());
+            error(text);
+        }
+    }
+}
+
+double SpikeRun::stimulusLevel(int sweep) {
+    const int probe = slots_.empty() ? header_.adcSamplingSeq[0] : slots_.front().channel;
+    const int countingDac = header_.stimulusChannelSwitch != 0 ? 1 : 0;
+    int epoch = -1;
+    int first = 0, last = 0;
+    if (p_.stimulusEpoch >= 'A' && p_.stimulusEpoch <= 'F') {
+        epoch = p_.stimulusEpoch - 'A';
+    } else {
+        for (int e = 0; e < kEpochsSearched; ++e) {
+            if (abfEpochBounds(header_, probe, countingDac, sweep, e, first, last) == kAbfOk &&
+                first < onsetIndex_ && last > onsetIndex_) {
+                epoch = e;
+                break;
+            }
+        }
+    }
+    // The level at the epoch's first sample on DAC 0; without an epoch, the holding level.
+    int at = 0;
+    if (epoch >= 0 && abfEpochBounds(header_, probe, 0, sweep, epoch, first, last) == kAbfOk) at = first;
+    stimulus_.assign(static_cast<std::size_t>(at) + 1, 0.0f);
+    abfStimulusWaveform(header_, 0, sweep, std::span<float>(stimulus_));
+    return stimulus_[static_cast<std::size_t>(at)];
+}
+
+void SpikeRun::countSweeps(SpikeOutputs& outputs) {
+    std::vector<SpikeList> spikes(slots_.size());
+    std::vector<char> read(slots_.size(), 0);
+    const int countingDac = header_.stimulusChannelSwitch != 0 ? 1 : 0;
+    const int epoch = (p_.stimulusEpoch >= 'A' && p_.stimulusEpoch <= 'F') ? p_.stimulusEpoch - 'A' : -1;
+
+    SpikeDetectorSettings settings;
+    settings.method = p_.detectionMethod == 'R' ? SpikeMethod::RmsSlope : SpikeMethod::Threshold;
+    settings.polarity = p_.polarity == 'N' ? -1 : 1;
+    settings.threshold = p_.threshold;
+    settings.hysteresis = p_.hysteresis;
+    settings.maxDurationMs = p_.maxSpikeDuration;
+    settings.onsetMs = p_.countingOnset;
+
+    for (int sweep = 1; sweep <= sweepCount_; ++sweep) {
+        int error = kAbfOk;
+        const double startSeconds = file_.sweepStartMs(sweep, error) / 1000.0;
+        const double stimulus = stimulusLevel(sweep);
+
+        for (std::size_t c = 0; c < slots_.size(); ++c) {
+            const Slot& slot = slots_[c];
+            spikes[c].clear();
+            read[c] = 0;
+            const int n = readSweep(slot, sweep);
+            if (n < 0) {
+                this->error(formatText("Error reading episode %d from channel %d\n", sweep, slot.channel));
+                continue;
+            }
+            read[c] = 1;
+            settings.scale = slot.scale;
+            settings.offset = slot.offset;
+            settings.slopeThreshold = slot.slopeThreshold;
+            settings.completionSlope = slot.completionSlope;
+            bool counting = true;
+            settings.useEpoch = epoch >= 0;
+            if (settings.useEpoch) {
+                // An epoch that this sweep does not have: nothing is counted in it.
+                counting = abfEpochBounds(header_, slot.channel, countingDac, sweep, epoch,
+                                          settings.epochFirst, settings.epochLast) == kAbfOk;
+            }
+            if (counting)
+                spikeDetectSweep(std::span<const std::int16_t>(samples_.data(), static_cast<std::size_t>(n)),
+                                 times_, settings, spikes[c]);
+            report(sweep, formatText("Episode %3d, Electrode %3d, Total Spikes %5d", sweep, slot.channel,
+                                     spikes[c].count()));
+        }
+
+        if (p_.doFrequencies == 'Y')
+            for (const SpikeList& list : spikes)
+                fiAddSweep(fi_, stimulus, list.latencies, p_.intervalToMeasure);
+
+        SpikeSweepRow row;
+        row.sweep = sweep;
+        row.startSeconds = startSeconds;
+        row.stimulus = stimulus;
+        row.spikes = spikes;
+        row.read = read;
+        outputs.writeSweep(row);
+    }
+}
+
+bool SpikeRun::run(SpikeFileResult& result) {
+    result = SpikeFileResult{};
+    const std::size_t slash = path_.rfind('/');
+    progress_.line1 = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+    progress_.line2.clear();
+    progress_.showLine1 = 1;
+    progress_.showLine2 = 1;
+    progress_.percent = 1;
+    progressUpdate(progress_);
+
+    if (!open()) return false;
+    result.sweeps = sweepCount_;
+    for (const Slot& slot : slots_) result.channels.push_back(slot.channel);
+
+    const std::string prnPath = spikePrnPath(path_, options_.outputDir);
+    result.resultText = "Ouput File: " + prnPath;
+
+    SpikeOutputPlan plan;
+    plan.name = spikeRecordingName(path_);
+    plan.prnPath = prnPath;
+    for (const Slot& slot : slots_) {
+        plan.channels.push_back(
+            {slot.channel, storedText(header_.adcChannelName[static_cast<std::size_t>(slot.channel)].data(),
+                                      kAbfChannelNameLength)});
+    }
+    plan.gapFree = header_.operationMode == kAbfGapFree;
+    plan.sampleIntervalUs = header_.adcSequenceInterval;
+    for (const AbfTag& tag : tags_)
+        plan.tags.push_back(
+            {abfTagSeconds(header_, tag), storedText(tag.comment.data(), tag.comment.size())});
+
+    SpikeOutputs outputs(p_, std::move(plan));
+    if (!outputs.open(messages_)) return false;
+    outputs.writeTitles();
+    if (p_.detectionMethod == 'R') measureSlopeNoise();
+    outputs.writeHeadings();
+
+    countSweeps(outputs);
+
+    std::string table;
+    if (p_.doFrequencies == 'Y') {
+        std::array<FiFit, kFiSeriesCount> fits;
+        for (int k = 0; k < kFiSeriesCount; ++k)
+            fits[static_cast<std::size_t>(k)] = fiFitLine(fi_.series[static_cast<std::size_t>(k)]);
+        table = fiTableText(fits);
+        result.resultText = fiSummaryText(spikeRecordingName(path_), fits);
+    }
+    result.outputs = outputs.paths();
+    const bool written = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_);
+
+    if (file_.close() != kAbfOk) error("error closing file\n");
+    result.ok = written;
+    return written;
+}
+
+}  // namespace
+
+std::optional<std::string> spikeCheckParams(const SpikeParams& params) {
+    if (params.intervalToMeasure < 1) return refusal("Interval to Measure");
+    if (params.spikesPerBurst < 1) return refusal("# spikes/burst");
+    return std::nullopt;
+}
+
+bool spikeCountFile(const SpikeParams& params, const std::string& path, ProgressRecord& progress,
+                    MessageSink& messages, SpikeFileResult& result, const SpikeRunOptions& options) {
+    SpikeRun run(params, path, progress, messages, options);
+    return run.run(result);
+}
+
+bool spikeCountSelection(
+    const SpikeParams& params, std::span<const std::string> paths, ProgressRecord& progress,
+    MessageSink& messages, const SpikeRunOptions& options,
+    const std::function<void(const std::string& path, const std::string& text)>& onResult,
+    bool statusOnCompletion, std::vector<SpikeFileResult>* results) {
+    if (std::optional<std::string> refused = spikeCheckParams(params)) {
+        messages.show(MessageKind::ParameterError, kParameterErrorCaption, *refused);
+        return false;
+    }
+    bool ok = false;
+    for (const std::string& path : paths) {
+        progress.boxOpen = 1;
+        SpikeFileResult result;
+        ok = spikeCountFile(params, path, progress, messages, result, options);
+        if (ok) {
+            if (onResult) onResult(path, result.resultText);
+            if (statusOnCompletion)
+                messages.show(MessageKind::Information, kSpikeDetectorCaption, result.resultText);
+            progress.boxOpen = 0;
+        } else {
+            progress.boxOpen = 0;
+            messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error in Spkcensus");
+        }
+        if (results != nullptr) results->push_back(std::move(result));
+    }
+    return ok;
+}
+
+}  // namespace ephys
