@@ -73,34 +73,28 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     // "Frames" list from the last two applies to every recording and is checked against each
     // recording's frame count once its header is read.
     std::optional<std::string> frames;
-    if (!parser.isSet(o.noIni))
-        ephys::paramLoad(ephys::kParametersSection, table, ephys::iniFilePath("PSCTRAWL"));
-    if (parser.isSet(o.params)) {
-        const std::string file = parser.value(o.params).toStdString();
-        std::error_code ec;
-        std::string error = "no such file";
-        bool readable = std::filesystem::is_regular_file(file, ec);
-        ephys::ProfileFile profile;
-        if (readable) profile = ephys::ProfileFile::load(file, &error, &readable);
-        if (!readable) {
-            usageError("cannot read parameter file " + file + ": " + error);
-            return kExitUsage;
-        }
-        ephys::paramLoad(ephys::kParametersSection, table, profile);
-        const std::optional<std::string> listed = profile.get(ephys::kParametersSection, "Frames");
-        if (listed && !listed->empty()) frames = *listed;
-    }
-    for (const QString& s : parser.values(o.set)) {
-        const std::string setting = s.toStdString();
-        if (setsFrames(table, setting)) {
+    ephys::BatchSettings settings;
+    if (!parser.isSet(o.noIni)) settings.iniFile = ephys::iniFilePath("PSCTRAWL");
+    if (parser.isSet(o.params)) settings.paramsFile = parser.value(o.params).toStdString();
+    for (const QString& s : parser.values(o.set)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettingsResult applied =
+        ephys::paramApplyBatchSettings(table, settings, [&](const std::string& setting) {
+            if (!setsFrames(table, setting)) return false;
             frames = valueOf(setting);
-            continue;
-        }
-        std::string error;
-        if (!ephys::paramApplySetting(table, setting, error)) {
-            messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, error);
-            return kExitUsage;
-        }
+            return true;
+        });
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
+        usageError(applied.message);
+        return kExitUsage;
+    }
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
+        messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, applied.message);
+        return kExitUsage;
+    }
+    // A "Frames" list from the parameter file counts unless a --set gave one.
+    if (!frames) {
+        const std::optional<std::string> listed = applied.paramsFile.get(ephys::kParametersSection, "Frames");
+        if (listed && !listed->empty()) frames = *listed;
     }
 
     std::string outputDir;

@@ -55,27 +55,18 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     ephys::spikeBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    if (!parser.isSet(o.noIni))
-        ephys::paramLoad(ephys::kParametersSection, table, ephys::iniFilePath("SPKTAL"));
-    if (parser.isSet(o.params)) {
-        const std::string file = parser.value(o.params).toStdString();
-        std::error_code ec;
-        std::string error = "no such file";
-        bool readable = std::filesystem::is_regular_file(file, ec);
-        ephys::ProfileFile profile;
-        if (readable) profile = ephys::ProfileFile::load(file, &error, &readable);
-        if (!readable) {
-            usageError("cannot read parameter file " + file + ": " + error);
-            return kExitUsage;
-        }
-        ephys::paramLoad(ephys::kParametersSection, table, profile);
+    ephys::BatchSettings settings;
+    if (!parser.isSet(o.noIni)) settings.iniFile = ephys::iniFilePath("SPKTAL");
+    if (parser.isSet(o.params)) settings.paramsFile = parser.value(o.params).toStdString();
+    for (const QString& s : parser.values(o.set)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
+        usageError(applied.message);
+        return kExitUsage;
     }
-    for (const QString& s : parser.values(o.set)) {
-        std::string error;
-        if (!ephys::paramApplySetting(table, s.toStdString(), error)) {
-            messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, error);
-            return kExitUsage;
-        }
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
+        messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, applied.message);
+        return kExitUsage;
     }
     if (std::optional<std::string> refused = ephys::spikeCheckParams(params)) {
         messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, *refused);

@@ -35,15 +35,6 @@ void usageError(const std::string& text) {
     std::fprintf(stderr, "swg: %s\n", text.c_str());
 }
 
-// One --set "LABEL=VALUE". Returns the exit status to end with, or nothing when it was taken.
-std::optional<int> applySetting(const ephys::ParamTable& table, const std::string& setting,
-                                ephys::MessageSink& messages) {
-    std::string error;
-    if (ephys::paramApplySetting(table, setting, error)) return std::nullopt;
-    messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, error);
-    return kExitUsage;
-}
-
 int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsOption,
              const QCommandLineOption& setOption, const QCommandLineOption& noIniOption,
              const QCommandLineOption& outputDirOption, const QCommandLineOption& quietOption,
@@ -59,23 +50,18 @@ int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsO
     ephys::waveBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    if (!parser.isSet(noIniOption))
-        ephys::paramLoad(ephys::kParametersSection, table, ephys::iniFilePath("SWG"));
-    if (parser.isSet(paramsOption)) {
-        const std::string file = parser.value(paramsOption).toStdString();
-        std::error_code ec;
-        std::string error = "no such file";
-        bool readable = std::filesystem::is_regular_file(file, ec);
-        ephys::ProfileFile profile;
-        if (readable) profile = ephys::ProfileFile::load(file, &error, &readable);
-        if (!readable) {
-            usageError("cannot read parameter file " + file + ": " + error);
-            return kExitUsage;
-        }
-        ephys::paramLoad(ephys::kParametersSection, table, profile);
+    ephys::BatchSettings settings;
+    if (!parser.isSet(noIniOption)) settings.iniFile = ephys::iniFilePath("SWG");
+    if (parser.isSet(paramsOption)) settings.paramsFile = parser.value(paramsOption).toStdString();
+    for (const QString& s : parser.values(setOption)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
+        usageError(applied.message);
+        return kExitUsage;
     }
-    for (const QString& setting : parser.values(setOption)) {
-        if (std::optional<int> status = applySetting(table, setting.toStdString(), messages)) return *status;
+    if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
+        messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption, applied.message);
+        return kExitUsage;
     }
     params.waveform = static_cast<char>(std::toupper(static_cast<unsigned char>(params.waveform)));
     if (std::optional<std::string> refused = ephys::waveCheckParameters(params)) {

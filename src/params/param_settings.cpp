@@ -1,6 +1,10 @@
 #include "params/param_settings.h"
 
 #include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "params/param_files.h"
 
 namespace ephys {
 
@@ -80,6 +84,34 @@ bool paramApplySetting(const ParamTable& table, std::string_view assignment, std
             return true;
         }
     }
+}
+
+BatchSettingsResult paramApplyBatchSettings(const ParamTable& table, const BatchSettings& settings,
+                                            const std::function<bool(const std::string&)>& take) {
+    BatchSettingsResult result;
+    if (!settings.iniFile.empty()) paramLoad(kParametersSection, table, settings.iniFile);
+    if (!settings.paramsFile.empty()) {
+        std::error_code ec;
+        std::string error = "no such file";
+        bool readable = std::filesystem::is_regular_file(settings.paramsFile, ec);
+        if (readable) result.paramsFile = ProfileFile::load(settings.paramsFile, &error, &readable);
+        if (!readable) {
+            result.outcome = BatchSettingsResult::Outcome::UsageError;
+            result.message = "cannot read parameter file " + settings.paramsFile + ": " + error;
+            return result;
+        }
+        paramLoad(kParametersSection, table, result.paramsFile);
+    }
+    for (const std::string& setting : settings.sets) {
+        if (take && take(setting)) continue;
+        std::string error;
+        if (!paramApplySetting(table, setting, error)) {
+            result.outcome = BatchSettingsResult::Outcome::RefusedValue;
+            result.message = error;
+            return result;
+        }
+    }
+    return result;
 }
 
 }  // namespace ephys

@@ -1,10 +1,13 @@
 // Settings given on a command line as "LABEL=VALUE": the batch programs' --set option.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "params/param_table.h"
+#include "params/profile_file.h"
 
 namespace ephys {
 
@@ -14,5 +17,26 @@ namespace ephys {
 // case); numbers and lists are checked by the row's own rules. Returns false with the message in
 // `error` (the "Parameter Error" text for a refused value) and leaves the record unchanged.
 bool paramApplySetting(const ParamTable& table, std::string_view assignment, std::string& error);
+
+// The settings of a batch run, applied in this order: the built-in defaults already in the
+// record, the program's settings file ([Parameters], unless iniFile is empty), a parameter file,
+// then each LABEL=VALUE in the order given.
+struct BatchSettings {
+    std::string iniFile;            // empty: start from the built-in defaults
+    std::string paramsFile;         // empty: none
+    std::vector<std::string> sets;  // "LABEL=VALUE"
+};
+
+struct BatchSettingsResult {
+    enum class Outcome { Applied, UsageError, RefusedValue } outcome = Outcome::Applied;
+    std::string message;     // for a usage error or a refused value
+    ProfileFile paramsFile;  // the parameter file as read (empty without one)
+};
+
+// Applies batch settings to the record behind the table. A setting for which `take` returns
+// true is left to the caller (psctrawl checks "Frames" per recording). A parameter file that
+// cannot be read is a usage error; a refused value ends with its "Parameter Error" text.
+BatchSettingsResult paramApplyBatchSettings(const ParamTable& table, const BatchSettings& settings,
+                                            const std::function<bool(const std::string&)>& take = {});
 
 }  // namespace ephys

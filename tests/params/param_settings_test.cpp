@@ -1,6 +1,9 @@
 #include "params/param_settings.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 
 namespace ephys {
 namespace {
@@ -63,6 +66,54 @@ TEST(ParamSettings, RefusesAndKeepsTheRecord) {
     EXPECT_FALSE(paramApplySetting(t, "No such row=1", error));
     EXPECT_NE(error.find("No such row"), std::string::npos);
     EXPECT_FALSE(paramApplySetting(t, "Flag", error));
+}
+
+}  // namespace
+}  // namespace ephys
+
+namespace ephys {
+namespace {
+
+TEST(ParamSettings, BatchOrderIsIniThenParameterFileThenEachSet) {
+    char pattern[] = "/tmp/batchsettings.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string ini = dir + "/PROGRAM.ini", params = dir + "/set.prm";
+    {
+        ProfileFile p;
+        p.set("General", "Font", "Arial");
+        p.set("Parameters", "First Channel (0-15)", "3");
+        p.set("Parameters", "Onset of spike counting (ms)", "7");
+        ASSERT_TRUE(p.save(ini));
+        ProfileFile q;
+        q.set("Parameters", "Onset of spike counting (ms)", "8");
+        q.set("Parameters", "Frames", "2..4");
+        ASSERT_TRUE(q.save(params));
+    }
+    Record r;
+    ParamTable t = makeTable(r);
+    BatchSettings s{ini, params, {"Onset of spike counting (ms)=9", "Frames=5", "Flag=1"}};
+    std::vector<std::string> taken;
+    BatchSettingsResult result = paramApplyBatchSettings(t, s, [&](const std::string& setting) {
+        if (setting.rfind("Frames=", 0) != 0) return false;
+        taken.push_back(setting);
+        return true;
+    });
+    EXPECT_EQ(result.outcome, BatchSettingsResult::Outcome::Applied);
+    EXPECT_EQ(r.first, 3) << "from the settings file";
+    EXPECT_EQ(r.onset, 9.0f) << "the last --set wins over the parameter file and the settings file";
+    EXPECT_EQ(r.frames, "2..4") << "a setting the caller takes is not applied";
+    EXPECT_EQ(taken, std::vector<std::string>{"Frames=5"});
+    EXPECT_EQ(result.paramsFile.get("Parameters", "Frames"), "2..4");
+
+    Record fresh;
+    ParamTable t2 = makeTable(fresh);
+    EXPECT_EQ(paramApplyBatchSettings(t2, {"", params, {"Flag=maybe"}}).outcome,
+              BatchSettingsResult::Outcome::RefusedValue);
+    EXPECT_EQ(fresh.first, 0) << "no settings file read without one";
+    EXPECT_EQ(paramApplyBatchSettings(t2, {"", dir + "/missing.prm", {}}).outcome,
+              BatchSettingsResult::Outcome::UsageError);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
