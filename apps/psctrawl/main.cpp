@@ -132,6 +132,13 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
         if (!outcome.completionText.empty()) std::printf("%s\n", outcome.completionText.c_str());
     }
     if (std::fflush(stdout) != 0) return kExitFailed;
+    // An output that existed and was kept (no "Over write output files" = Y, no --overwrite)
+    // leaves the run incomplete even though every recording was analysed.
+    if (messages.skippedOutputs() > 0) {
+        std::fprintf(stderr, "psctrawl: %d output(s) skipped because they exist\n",
+                     messages.skippedOutputs());
+        return kExitFailed;
+    }
     return allDone ? kExitDone : kExitFailed;
 }
 

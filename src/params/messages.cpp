@@ -17,6 +17,7 @@ void StderrMessageSink::show(MessageKind, std::string_view caption, std::string_
 
 bool StderrMessageSink::confirmSaveName(std::string& path, std::string_view, std::string_view) {
     if (overwrite_) return true;
+    ++skipped_;
     show(MessageKind::Information, "Skipped", path + " exists; --overwrite replaces it");
     return false;
 }

@@ -48,12 +48,15 @@ class StderrMessageSink final : public MessageSink {
     explicit StderrMessageSink(bool overwrite = false) : overwrite_(overwrite) {}
     void show(MessageKind kind, std::string_view caption, std::string_view text) override;
     // Replaces an existing output only when batch mode was told to (--overwrite); otherwise the
-    // output is skipped with a note.
+    // output is skipped with a note and counted.
     bool confirmSaveName(std::string& path, std::string_view description,
                          std::string_view extension) override;
+    // Outputs left unwritten because they existed; batch mode fails the run when any was.
+    int skippedOutputs() const { return skipped_; }
 
   private:
     bool overwrite_;
+    int skipped_ = 0;
 };
 
 // Keeps every message, for tests and for callers that want to look before they show.

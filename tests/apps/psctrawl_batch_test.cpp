@@ -1,10 +1,12 @@
 // psctrawl --batch as users run it, on synthetic recordings made by abfsynth: exit status, the
-// event table and where it goes, overwriting, per-recording frame lists, refused values, settings.
+// event table and where it goes, overwriting, per-recording frame lists, refused values, settings;
+// and on real recordings from the shared sample folder when it is there.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +70,16 @@ class PsctrawlBatch : public ::testing::Test {
                      arguments);
     }
     std::string errors() const { return read(dir_ / "stderr.txt"); }
+    // Every output of earlier runs (all but the recordings, their truths and the settings).
+    void removeOutputs() {
+        std::vector<fs::path> outputs;
+        for (const fs::directory_entry& e : fs::directory_iterator(dir_)) {
+            const std::string ext = e.path().extension().string();
+            if (e.is_regular_file() && ext != ".abf" && ext != ".csv" && ext != ".ini" && ext != ".txt")
+                outputs.push_back(e.path());
+        }
+        for (const fs::path& p : outputs) fs::remove(p);
+    }
     fs::path dir_;
 };
 
@@ -92,19 +104,38 @@ TEST_F(PsctrawlBatch, OutputFolderAndOverwriting) {
     EXPECT_TRUE(fs::exists(dir_ / "results/CELL.PRN"));
     EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
 
+    // An output that exists is kept, named on standard error, and the run fails.
     std::ofstream(dir_ / "results/CELL.PRN") << "older table\n";
-    EXPECT_EQ(run(kBatch + "--no-ini --output-dir results cell.abf"), 0) << errors();
+    EXPECT_EQ(run(kBatch + "--no-ini --output-dir results cell.abf"), 1) << errors();
     EXPECT_EQ(read(dir_ / "results/CELL.PRN"), "older table\n");
-    EXPECT_NE(errors().find("CELL.PRN"), std::string::npos) << errors();
+    EXPECT_NE(errors().find("Skipped: results/CELL.PRN"), std::string::npos) << errors();
+    EXPECT_NE(read(dir_ / "stdout.txt").find("cell.abf->Done"), std::string::npos);
 
-    EXPECT_EQ(run(kBatch + "--no-ini --overwrite --output-dir results cell.abf"), 0);
+    EXPECT_EQ(run(kBatch + "--no-ini --overwrite --output-dir results cell.abf"), 0) << errors();
     EXPECT_EQ(lines(dir_ / "results/CELL.PRN").at(0), "cell.PRN");
+    EXPECT_EQ(errors().find("Skipped"), std::string::npos) << errors();
+
+    // The parameter row does the same as --overwrite.
+    std::ofstream(dir_ / "results/CELL.PRN") << "older table\n";
+    EXPECT_EQ(run(kBatch + "--no-ini --set \"Over write output files=Y\" --output-dir results cell.abf"), 0)
+        << errors();
+    EXPECT_EQ(lines(dir_ / "results/CELL.PRN").at(0), "cell.PRN");
+}
+
+TEST_F(PsctrawlBatch, OneSkippedOutputAmongOthersWrittenFailsTheRun) {
+    // Only the event table exists beforehand: the other outputs are written, the table is not.
+    std::ofstream(dir_ / "BRIEF.PRN") << "older table\n";
+    EXPECT_EQ(run(kBatch + "--no-ini brief.abf cell.abf"), 1) << errors();
+    EXPECT_EQ(read(dir_ / "BRIEF.PRN"), "older table\n");
+    EXPECT_TRUE(fs::exists(dir_ / "CELL.PRN"));
+    EXPECT_TRUE(fs::exists(dir_ / "briefd.sca"));
+    EXPECT_NE(errors().find("BRIEF.PRN"), std::string::npos) << errors();
 }
 
 TEST_F(PsctrawlBatch, FramesListAppliesToEachRecordingAndFailsOnlyWhereItDoesNotFit) {
     ASSERT_EQ(run(kBatch + "--no-ini --set Frames=1..3 cell.abf"), 0) << errors();
     for (double t : eventTimes(dir_ / "CELL.PRN")) EXPECT_LT(t, 3 * 2048 * 50e-6);
-    fs::remove(dir_ / "CELL.PRN");
+    removeOutputs();
 
     EXPECT_EQ(run(kBatch + "--no-ini --set Frames=1..50 brief.abf cell.abf"), 1);
     EXPECT_NE(errors().find("Parameter Error"), std::string::npos) << errors();
@@ -147,10 +178,74 @@ TEST_F(PsctrawlBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNe
         ASSERT_EQ(run(kBatch + c.options + " cell.abf"), 0) << c.options << errors();
         EXPECT_EQ(fs::exists(dir_ / "CELL.PRN"), c.table) << c.options;
         EXPECT_EQ(fs::exists(dir_ / "celld.sca"), std::string(c.options) == "--no-ini") << c.options;
-        fs::remove(dir_ / "CELL.PRN");
-        fs::remove(dir_ / "celld.sca");
+        removeOutputs();
     }
     EXPECT_EQ(read(ini), before);
+}
+
+// The cells of the rows of an event table, split at tabs.
+std::vector<std::vector<std::string>> eventRows(const fs::path& p) {
+    std::vector<std::vector<std::string>> rows;
+    const std::vector<std::string> all = lines(p);
+    for (std::size_t i = 2; i < all.size(); ++i) {
+        std::vector<std::string> cells;
+        std::istringstream in(all[i]);
+        for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+struct RealRecording {
+    const char* file;
+    const char* table;     // the event table's name
+    const char* settings;  // --set options
+    double sign;           // expected sign of every amplitude
+    bool episodic;
+};
+
+// Voltage-clamp recordings with spontaneous currents: two episodic ones with inward currents
+// (falling trigger) and a gap-free one with brief positive-going events (rising trigger).
+const RealRecording kRealRecordings[] = {
+    {"171116sh_0020.abf", "171116SH_0020.PRN", "--set \"Diff. trigger ([+-]pa/ms)=-5\"", -1.0, true},
+    {"17o05026_vc_stim.abf", "17O05026_VC_STIM.PRN", "--set \"Diff. trigger ([+-]pa/ms)=-5\"", -1.0, true},
+    {"File_axon_1.abf", "FILE_AXON_1.PRN", "--set \"Diff. trigger ([+-]pa/ms)=5\"", 1.0, false},
+};
+
+TEST_F(PsctrawlBatch, RealRecordingsGiveEventsOfTheExpectedSignInTimeOrder) {
+    const fs::path samples = EPHYS_ABF_SAMPLES_DIR;
+    for (const RealRecording& r : kRealRecordings)
+        if (!fs::exists(samples / r.file)) GTEST_SKIP() << "no " << (samples / r.file);
+    for (const RealRecording& r : kRealRecordings) {
+        SCOPED_TRACE(r.file);
+        fs::copy_file(samples / r.file, dir_ / r.file);
+        ASSERT_EQ(run("--batch --quiet --no-ini " + std::string(r.settings) + " " + r.file), 0) << errors();
+        EXPECT_NE(read(dir_ / "stdout.txt").find(std::string(r.file) + "->Done"), std::string::npos);
+        const std::vector<std::vector<std::string>> rows = eventRows(dir_ / r.table);
+        ASSERT_GT(rows.size(), 10u);
+        std::string episode;
+        double previous = -1.0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::vector<std::string>& cells = rows[i];
+            ASSERT_GE(cells.size(), r.episodic ? 16u : 13u) << "row " << i + 1;
+            EXPECT_EQ(std::stoi(cells[0]), static_cast<int>(i + 1));
+            const double amplitude = std::stod(cells[8]);
+            EXPECT_GT(amplitude * r.sign, 0.0) << "row " << i + 1;
+            EXPECT_LT(std::abs(amplitude), 2000.0) << "row " << i + 1;
+            const double rise = std::stod(cells[4]);
+            EXPECT_GT(rise, 0.0) << "row " << i + 1;
+            EXPECT_LT(rise, 20.0) << "row " << i + 1;
+            // Within an episode (or the whole gap-free recording) the onsets increase.
+            const double time = r.episodic ? std::stod(cells[15]) : std::stod(cells[2]);
+            if (r.episodic && cells[13] != episode) {
+                episode = cells[13];
+                previous = -1.0;
+            }
+            EXPECT_GT(time, previous) << "row " << i + 1;
+            EXPECT_GE(time, 0.0);
+            previous = time;
+        }
+    }
 }
 
 }  // namespace
