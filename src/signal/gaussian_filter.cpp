@@ -30,7 +30,7 @@ constexpr std::ptrdiff_t kBlock = 256;
 // Four taps go in per pass over the block, which spares three of every four loads and stores of the
 // partial sums without reordering anything.
 template <std::ptrdiff_t Len>
-void convolveBlock(const float* in, float* out, const float* a, int m) {
+[[gnu::always_inline]] inline void convolveBlock(const float* in, float* out, const float* a, int m) {
     auto tap = [a](int d) { return a[d < 0 ? -d : d]; };
     float acc[Len];
     for (std::ptrdiff_t i = 0; i < Len; ++i) acc[i] = 0.0f;
@@ -47,6 +47,20 @@ void convolveBlock(const float* in, float* out, const float* a, int m) {
         for (std::ptrdiff_t i = 0; i < Len; ++i) acc[i] += c * src[i];
     }
     for (std::ptrdiff_t i = 0; i < Len; ++i) out[i] = acc[i];
+}
+
+// The interior of a trace, block by block. Built twice, for AVX2 and for any x86-64, and picked at
+// load time: the wider registers nearly halve the time of the widest filters, and as nothing is
+// fused or reordered (no FMA, same order of additions) both give the same bits.
+#if defined(__x86_64__) && !defined(__clang__)
+[[gnu::target_clones("avx2", "default")]]
+#endif
+void convolveInterior(const float* in, float* out, const float* a, int m, std::ptrdiff_t lo, std::ptrdiff_t hi) {
+    std::ptrdiff_t start = lo;
+    for (; start + kBlock <= hi; start += kBlock) convolveBlock<kBlock>(in + start, out + start, a, m);
+    // The last block is laid to end at `hi`: it computes a few outputs again, to the same
+    // values, instead of leaving the remainder to a slower loop.
+    if (start < hi) convolveBlock<kBlock>(in + hi - kBlock, out + hi - kBlock, a, m);
 }
 
 // Outputs out[from .. to) of a trace of n samples, any of whose neighbours may lie outside it: such
@@ -108,26 +122,22 @@ bool gaussianFilter(std::span<float> values, float cornerHz, float intervalUs, G
     const int m = store.count;
     const float* a = store.a.data();
 
-    std::unique_ptr<float[]> work;
+    // The work array stays with the store, so filtering frame after frame allocates nothing.
     try {
-        work = std::make_unique_for_overwrite<float[]>(values.size());
+        if (store.work.size() < values.size()) store.work.resize(values.size());
     } catch (const std::bad_alloc&) {
         return false;
     }
 
     const float* in = values.data();
-    float* out = work.get();
+    float* out = store.work.data();
     const std::ptrdiff_t lo = m;      // first output whose neighbours all lie inside
     const std::ptrdiff_t hi = n - m;  // one past the last
     if (hi - lo < kBlock) {
         convolveRange(in, n, out, 0, n, a, m);
     } else {
         convolveRange(in, n, out, 0, lo, a, m);
-        std::ptrdiff_t start = lo;
-        for (; start + kBlock <= hi; start += kBlock) convolveBlock<kBlock>(in + start, out + start, a, m);
-        // The last block is laid to end at `hi`: it computes a few outputs again, to the same
-        // values, instead of leaving the remainder to a slower loop.
-        if (start < hi) convolveBlock<kBlock>(in + hi - kBlock, out + hi - kBlock, a, m);
+        convolveInterior(in, out, a, m, lo, hi);
         convolveRange(in, n, out, hi, n, a, m);
     }
     std::copy(out, out + n, values.data());

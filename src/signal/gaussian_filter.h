@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace ephys {
 
@@ -18,6 +19,7 @@ struct GaussianTaps {
     float sigma = 0.0f;                           // sigma (samples) of the last computation
     int count = 0;                                // m: taps a[1] .. a[m] on each side
     std::array<float, kGaussianMaxTaps + 1> a{};  // a[0] .. a[m]
+    std::vector<float> work;                      // scratch for the filtered values, reused
 };
 
 // Brings the store up to date for sigma (samples).
