@@ -23,8 +23,6 @@ namespace {
 constexpr std::size_t kFlushSize = 1 << 16;
 constexpr int kMaxEvents = static_cast<int>(kEventTableRows) - 1;
 
-std::atomic<unsigned> tempCounter{0};
-
 // printf-style conversions in the "C" locale whatever the process locale is.
 std::string printG(double x, int digits) {
     char buffer[64];
@@ -66,19 +64,6 @@ std::string joinPath(std::string_view directory, std::string_view name) {
     if (!path.empty() && path.back() != '/') path.push_back('/');
     path.append(name);
     return path;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t k = ::write(fd, data.data(), data.size());
-        if (k < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (k == 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(k));
-    }
-    return true;
 }
 
 int eventCount(const PscEventTable& table) {
@@ -528,72 +513,6 @@ bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask,
 
 // ---------------------------------------------------------------------------------------------
 // Output files
-
-PscOutputFile::~PscOutputFile() {
-    discard();
-}
-
-bool PscOutputFile::create(const std::string& path) {
-    discard();
-    path_ = path;
-    failed_ = false;
-    buffer_.clear();
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        // An existing output is replaced only when it could have been written over.
-        if (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return false;
-    }
-    const std::size_t nameStart = fileNameStart(path);
-    const std::string prefix =
-        path.substr(0, nameStart) + "." + path.substr(nameStart) + ".tmp-" + std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = prefix + std::to_string(tempCounter.fetch_add(1));
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            fd_ = fd;
-            tempPath_ = std::move(temp);
-            return true;
-        }
-        if (errno != EEXIST) return false;
-    }
-    return false;
-}
-
-bool PscOutputFile::flushBuffer() {
-    if (!failed_ && !writeAll(fd_, buffer_)) failed_ = true;
-    buffer_.clear();
-    return !failed_;
-}
-
-bool PscOutputFile::write(std::string_view bytes) {
-    if (fd_ < 0 || failed_) return false;
-    buffer_.append(bytes);
-    if (buffer_.size() >= kFlushSize) return flushBuffer();
-    return true;
-}
-
-bool PscOutputFile::publish() {
-    if (fd_ < 0) return false;
-    bool ok = flushBuffer() && ::fsync(fd_) == 0;
-    ok = ::close(fd_) == 0 && ok;
-    fd_ = -1;
-    if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0;
-    if (!ok) ::unlink(tempPath_.c_str());
-    tempPath_.clear();
-    return ok;
-}
-
-void PscOutputFile::discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
-        tempPath_.clear();
-    }
-    buffer_.clear();
-}
 
 bool pscOpenTextOutput(PscOutputFile& file, std::string_view directory, std::string_view name, char overwrite,
                        MessageSink& messages) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "params/progress.h"
 #include "psc/event_table.h"
 #include "psc/psc_parameters.h"
@@ -59,36 +60,7 @@ bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask,
 
 // An output file being written under a temporary name in the folder of its final path. Dropping it
 // without publish() removes the temporary file.
-class PscOutputFile {
-  public:
-    PscOutputFile() = default;
-    PscOutputFile(const PscOutputFile&) = delete;
-    PscOutputFile& operator=(const PscOutputFile&) = delete;
-    ~PscOutputFile();
-
-    // Creates the temporary file for `path`. False when it cannot be made or when `path` exists
-    // and may not be written (a folder, or a file without write permission).
-    bool create(const std::string& path);
-    // Appends bytes (buffered). False once anything failed; later writes are dropped.
-    bool write(std::string_view bytes);
-    bool failed() const { return failed_; }
-    bool isOpen() const { return fd_ >= 0; }
-    const std::string& path() const { return path_; }
-    // Writes what is buffered, flushes the file to the disk and moves it onto its path (replacing
-    // a file there). False, with the temporary file removed, when anything failed.
-    bool publish();
-    // Removes the temporary file.
-    void discard();
-
-  private:
-    bool flushBuffer();
-
-    std::string path_;
-    std::string tempPath_;
-    std::string buffer_;
-    int fd_ = -1;
-    bool failed_ = false;
-};
+using PscOutputFile = OutputFile;
 
 // The text-output opener: builds the path with pscTextOutputPath, runs the save-name check with
 // "Text Files" (ask unless `overwrite` is 'Y'), creates the file and writes the name as passed in
