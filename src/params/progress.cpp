@@ -43,7 +43,16 @@ void progressUpdate(ProgressRecord& record) {
     s.line2 = record.line2;
     s.showLine1 = record.showLine1 != 0;
     s.showLine2 = record.showLine2 != 0;
+    s.showCancel = record.showCancel != 0;
+    s.hasExtraButtons = record.hasExtraButtons != 0;
+    s.extraButtonCount = std::clamp(record.extraButtonCount, 1, 4);
+    s.extraCaptions = record.extraCaptions;
+    s.focusRequests = record.focusRequests;
     record.view->update(s);
+}
+
+void progressLayoutButtons(ProgressRecord& record) {
+    progressUpdate(record);
 }
 
 void progressPress(ProgressRecord& record, int buttonId) {

@@ -45,6 +45,13 @@ struct ProgressSnapshot {
     std::string line2;
     bool showLine1 = true;
     bool showLine2 = false;
+    // The button row: "&Cancel" and, with extra buttons, the first extraButtonCount of them.
+    bool showCancel = true;
+    bool hasExtraButtons = false;
+    int extraButtonCount = 4;
+    std::array<std::string, 4> extraCaptions;
+    // Counts the requests to give the keyboard focus to the first extra button.
+    int focusRequests = 0;
 };
 
 class ProgressView {
@@ -77,12 +84,17 @@ struct ProgressRecord {
     std::array<std::string, 4> extraCaptions{"&OK", "&Swps on", "&Epis on", "&Display"};
     int extraButtonCount = 4;
     int percent = 1;
+    int focusRequests = 0;  // raised to move the keyboard focus to the first extra button
 
     ProgressView* view = nullptr;  // nothing is shown without one
 };
 
 // Shows the percentage and the two lines through the attached view.
 void progressUpdate(ProgressRecord& record);
+
+// Places the button row after hasExtraButtons, extraButtonCount or the captions changed (the
+// view shows the record's buttons with every update; this is an update that says so).
+void progressLayoutButtons(ProgressRecord& record);
 
 // A button of the box was pressed: store its identifier and signal the event when there is one.
 void progressPress(ProgressRecord& record, int buttonId);

@@ -115,6 +115,7 @@ bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::
     progress.line1 = "Detecting";
     progress.line2.clear();
     progress.hasExtraButtons = 1;
+    progressLayoutButtons(progress);
     pscSweepControl(false, p, progress);
     progress.percent = 0;
     progressUpdate(progress);
@@ -146,6 +147,7 @@ bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::
         }
     }
     progress.hasExtraButtons = 0;
+    progressLayoutButtons(progress);
     return !cancelled;
 }
 

@@ -55,6 +55,8 @@ int pscSweepControl(bool mayWait, PscParameters& p, ProgressRecord& progress) {
         if (result == 1) {
             if (progress.pressedButton.load() != kProgressCancel) progress.pressedButton.store(0);
             relabel(p, progress);
+            ++progress.focusRequests;
+            progressLayoutButtons(progress);
             return 1;
         }
         if (stop) return result;
