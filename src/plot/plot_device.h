@@ -48,6 +48,7 @@ struct PlotDevice {
     int penColor = 0;
     int textRGB = 0;  // palette index of the text colour
     bool penDirty = true, brushDirty = true, fontDirty = true;
+    bool brushHollow = false;  // the brush leaves the inside of shapes untouched
 
     float textPoints = 14.0f;  // text size in points
     float fontScale = 1.0f;    // pixels per point on this target
@@ -91,6 +92,8 @@ void plotCircle(PlotDevice& d, float x, float y, float radius);
 void plotCircleDevice(PlotDevice& d, int x, int y, float radius);
 void plotPolygon(PlotDevice& d, int n, std::span<const float> xs, std::span<const float> ys);
 void plotRect(PlotDevice& d, float x1, float y1, float x2, float y2);
+// Filled polygon at device points, with the same fill rules as plotPolygon.
+void plotPolygonDevice(PlotDevice& d, std::span<const PlotIntPoint> points);
 void plotTextDevice(PlotDevice& d, int x, int y, std::string_view text);
 void plotText(PlotDevice& d, float x, float y, std::string_view text);
 

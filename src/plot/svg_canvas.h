@@ -29,6 +29,9 @@ class SvgCanvas final : public PlotCanvas {
     std::string document() const;
 
   private:
+    std::string strokeAttributes() const;
+    std::string fillAttribute() const;
+
     int width_, height_;
     std::ostringstream body_;
     PlotColor pen_{}, brush_{}, text_{};
