@@ -13,6 +13,7 @@
 #include "abf/abf_header.h"
 #include "abf/abf_stimulus.h"
 #include "spike/fi_fit.h"
+#include "spike/fi_plots.h"
 #include "spike/spike_detector.h"
 #include "spike/spike_outputs.h"
 #include "spike/spike_text.h"
@@ -364,6 +365,10 @@ bool SpikeRun::run(SpikeFileResult& result) {
             fits[static_cast<std::size_t>(k)] = fiFitLine(fi_.series[static_cast<std::size_t>(k)]);
         table = fiTableText(fits);
         result.resultText = fiSummaryText(spikeRecordingName(path_), fits);
+        if (p_.fiPlots == 'Y' && options_.showFiPlots) {
+            FiPlot plot = fiBuildPlots(path_, fi_, fits);
+            options_.showFiPlots(plot.record, path_);
+        }
     }
     result.outputs = outputs.paths();
     const bool written = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_);

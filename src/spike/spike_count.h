@@ -12,6 +12,7 @@
 
 #include "params/messages.h"
 #include "params/progress.h"
+#include "plot/graph_record.h"
 #include "spike/spike_params.h"
 
 namespace ephys {
@@ -23,6 +24,10 @@ struct SpikeRunOptions {
     std::string outputDir;
     // Where the run's console lines ("RMS is ...") go; standard output when not set.
     std::function<void(std::string_view)> console;
+    // Shows the F/I figure when "Do Frequencies" and "Generate F/I Plots?" are both on: called after
+    // the fits, before the frequency file is closed; the run waits until it returns. Not set: no
+    // figure.
+    std::function<void(GraphRecord&, const std::string& recordingPath)> showFiPlots;
 };
 
 struct SpikeFileResult {
