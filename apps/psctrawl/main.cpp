@@ -1,7 +1,9 @@
 // psctrawl, the PSC detector. `psctrawl --batch FILE...` analyses the recordings without a window
-// and writes their outputs beside them (or into --output-dir); the desktop window is still to come.
+// and writes their outputs beside them (or into --output-dir); without --batch it is the desktop program.
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QStringList>
 
 #include <clocale>
@@ -21,6 +23,8 @@
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "shell/programs.h"
+#include "shell/screenshot_tour.h"
 
 namespace {
 
@@ -142,9 +146,8 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     return allDone ? kExitDone : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// --batch and --help: the command-line program, no display needed.
+int consoleMain(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // Numbers are read and written the C way whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -171,8 +174,45 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
     if (!parser.isSet(batchOption)) {
-        std::puts("psctrawl: the desktop window is not built yet; run \"psctrawl --batch FILE...\".");
-        return kExitDone;
+        usageError("the desktop program takes no options; --batch for the command-line use");
+        return kExitUsage;
     }
     return runBatch(parser, options);
+}
+
+// The desktop program: the main window, the parameter dialog and the run.
+int desktopMain(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName("psctrawl");
+    QApplication::setWindowIcon(QIcon(":/icons/psctrawl.svg"));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "Recordings to analyse (.abf).", "[FILE...]");
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kExitUsage;
+    }
+    ephys::PsctrawlProgram program({EPHYS_DOCS_DIR});
+    program.start(parser.positionalArguments());
+    ephys::startScreenshotTour(program);
+    return QApplication::exec();
+}
+
+// The command-line uses are recognised before any application object exists: batch mode must
+// run without a display.
+bool wantsConsole(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return wantsConsole(argc, argv) ? consoleMain(argc, argv) : desktopMain(argc, argv);
 }

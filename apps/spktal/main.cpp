@@ -1,8 +1,11 @@
 // spktal, the spike detector. `spktal --batch FILE...` counts the action potentials of the
 // recordings without a window, writes their outputs beside them (or into --output-dir) and
-// prints each recording's result text; the desktop window is still to come.
+// prints each recording's result text; without --batch it is the desktop program.
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QStringList>
 
 #include <clocale>
@@ -10,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -19,6 +23,9 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/graph_window.h"
+#include "shell/programs.h"
+#include "shell/screenshot_tour.h"
 #include "spike/spike_count.h"
 #include "spike/spike_params.h"
 
@@ -27,6 +34,10 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// The F/I figure's size in batch mode: the graph window's default width and the F/I height.
+constexpr int kFigureWidth = 800;
+constexpr int kFigureHeight = 700;
 
 void usageError(const std::string& text) {
     std::fprintf(stderr, "spktal: %s\n", text.c_str());
@@ -96,6 +107,24 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
         std::fflush(stdout);
     };
 
+    // With "Generate F/I Plots?" the figure that the desktop program shows in its graph window is
+    // written beside the outputs instead, as <recording>_FI.svg and <recording>_FI.png.
+    bool figuresWritten = true;
+    options.showFiPlots = [&](ephys::GraphRecord& record, const std::string& recording) {
+        const std::filesystem::path source(recording);
+        const std::filesystem::path folder =
+            options.outputDir.empty() ? source.parent_path() : std::filesystem::path(options.outputDir);
+        const std::string base = (folder / (source.stem().string() + "_FI")).string();
+        std::string error;
+        if (!ephys::graphWriteImages(record, base, kFigureWidth, kFigureHeight, &error)) {
+            messages.show(ephys::MessageKind::PlainError, ephys::kPlainErrorCaption,
+                          "Could not write the F/I plots " + base + ".svg/.png: " + error);
+            figuresWritten = false;
+        } else if (!parser.isSet(o.quiet)) {
+            std::fprintf(stderr, "F/I plots: %s.svg, %s.png\n", base.c_str(), base.c_str());
+        }
+    };
+
     std::vector<ephys::SpikeFileResult> results;
     {
         ephys::StderrProgressView view(parser.isSet(o.quiet));
@@ -106,13 +135,25 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     bool allDone = results.size() == files.size();
     for (const ephys::SpikeFileResult& result : results) allDone = allDone && result.ok;
     if (std::fflush(stdout) != 0) return kExitFailed;
-    return allDone ? kExitDone : kExitFailed;
+    return allDone && figuresWritten ? kExitDone : kExitFailed;
 }
 
-}  // namespace
+QtMessageHandler previousHandler = nullptr;
 
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+void dropSessionNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) return;
+    if (previousHandler != nullptr) previousHandler(type, context, text);
+}
+
+// --batch and --help: the command-line program, no display needed.
+int consoleMain(int argc, char* argv[]) {
+    // The F/I figures are drawn with Qt's fonts, which need a GUI application object; the offscreen
+    // platform gives one without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Without a desktop session the platform notes that it has no runtime folder; batch output
+    // on standard error is the program's own messages only.
+    previousHandler = qInstallMessageHandler(dropSessionNotes);
+    QGuiApplication app(argc, argv);
     // Numbers are read and written the C way whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QCoreApplication::setApplicationName("spktal");
@@ -138,8 +179,45 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
     if (!parser.isSet(batchOption)) {
-        std::puts("spktal: the desktop window is not built yet; run \"spktal --batch FILE...\".");
-        return kExitDone;
+        usageError("the desktop program takes no options; --batch for the command-line use");
+        return kExitUsage;
     }
     return runBatch(parser, options);
+}
+
+// The desktop program: the main window, the parameter dialog and the run.
+int desktopMain(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName("spktal");
+    QApplication::setWindowIcon(QIcon(":/icons/spktal.svg"));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "Recordings to count (.abf).", "[FILE...]");
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kExitUsage;
+    }
+    ephys::SpktalProgram program;
+    program.start(parser.positionalArguments());
+    ephys::startScreenshotTour(program);
+    return QApplication::exec();
+}
+
+// The command-line uses are recognised before any application object exists: batch mode must
+// run without a display.
+bool wantsConsole(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return wantsConsole(argc, argv) ? consoleMain(argc, argv) : desktopMain(argc, argv);
 }

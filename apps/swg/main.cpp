@@ -1,7 +1,9 @@
 // swg, the stimulus waveform generator. `swg --batch` writes one waveform file into the data
-// folder and prints its path; the desktop window is still to come.
+// folder and prints its path; without --batch it is the desktop program.
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QStringList>
 
 #include <cctype>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "params/dialog_record.h"
@@ -19,6 +22,8 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/programs.h"
+#include "shell/screenshot_tour.h"
 #include "wavegen/waveform_parameters.h"
 #include "wavegen/waveform_synthesis.h"
 
@@ -109,9 +114,8 @@ int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsO
     return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// --batch and --help: the command-line program, no display needed.
+int consoleMain(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // Numbers are read and written the C way whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -144,8 +148,45 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
     if (!parser.isSet(batchOption)) {
-        std::puts("swg: the desktop window is not built yet; run \"swg --batch\" to write a waveform file.");
-        return kExitDone;
+        usageError("the desktop program takes no options; --batch for the command-line use");
+        return kExitUsage;
     }
     return runBatch(parser, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption);
+}
+
+// The desktop program: the main window, the parameter dialog and the run.
+int desktopMain(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName("swg");
+    QApplication::setWindowIcon(QIcon(":/icons/swg.svg"));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", "Scan files (.sca): each starts one generator run.", "[FILE...]");
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kExitUsage;
+    }
+    ephys::SwgProgram program;
+    program.start(parser.positionalArguments());
+    ephys::startScreenshotTour(program);
+    return QApplication::exec();
+}
+
+// The command-line uses are recognised before any application object exists: batch mode must
+// run without a display.
+bool wantsConsole(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    return wantsConsole(argc, argv) ? consoleMain(argc, argv) : desktopMain(argc, argv);
 }

@@ -25,9 +25,10 @@ run() {
 # The sample lines of a file (line 7 on), without their CR.
 samples() { tail -n +7 "$1" | tr -d '\r'; }
 
-# Without --batch: a note and success.
-run
-[ "$status" -eq 0 ] || fail "plain start: status $status"
+# --help describes the batch options without opening a window.
+run --help
+[ "$status" -eq 0 ] || fail "help: status $status"
+case "$out" in *--batch*) ;; *) fail "help does not name --batch" ;; esac
 
 # Defaults into ~/data, which is made on first use; the path on standard output.
 run --batch --no-ini --quiet

@@ -1,0 +1,132 @@
+// The three desktop programs: each owns its parameter record and table, its main window built
+// from the shared shell, and its run. psctrawl runs on a worker thread and paints its live
+// display into the main window; spktal and swg run on the GUI thread.
+#pragma once
+
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "params/param_table.h"
+#include "psc/psc_parameters.h"
+#include "shell/main_window.h"
+#include "spike/spike_params.h"
+#include "wavegen/waveform_parameters.h"
+#include "wavegen/waveform_synthesis.h"
+
+class QTimer;
+
+namespace ephys {
+
+class DisplaySurface;
+class PscLiveView;
+struct PscRun;
+
+// psctrawl, the PSC detector.
+class PsctrawlProgram {
+  public:
+    // `helpFolders`: further folders that may hold the help page (the source tree's docs/).
+    explicit PsctrawlProgram(std::vector<std::string> helpFolders = {});
+    ~PsctrawlProgram();
+    PsctrawlProgram(const PsctrawlProgram&) = delete;
+    PsctrawlProgram& operator=(const PsctrawlProgram&) = delete;
+
+    void start(const QStringList& arguments) { window_->start(arguments); }
+    MainWindow& window() { return *window_; }
+    PscParameters& params() { return params_; }
+    ParamTable& table() { return table_; }
+    // The main window's client area, where the live display draws (see DisplaySurface).
+    DisplaySurface& display() { return *display_; }
+    bool running() const { return running_.load(); }
+    // Called on the worker thread when a run starts, before its first recording: the place to
+    // attach the live display (PscRun's display, startDisplay and drawFrame). Nothing is drawn
+    // without it.
+    std::function<void(PscRun&)> prepareRun;
+
+  private:
+    ShellSettings settings(std::vector<std::string> helpFolders);
+    void selectFiles(MainWindow& w);
+    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+    void startRun(MainWindow& w);
+    void stopRun();
+    void runWorker();
+    void finishRun();
+
+    PscParameters params_;
+    ParamTable table_;
+    std::unique_ptr<MainWindow> window_;
+    DisplaySurface* display_ = nullptr;
+    // Draws the frames and the detector's marks into display_ (declared after the window, so it
+    // goes first).
+    std::unique_ptr<PscLiveView> liveView_;
+
+    // The run: the recordings it walks, the worker and its state.
+    std::vector<std::string> runFiles_;
+    bool runSingle_ = false;
+    int runStatusBox_ = 0;
+    std::thread worker_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> workerDone_{true};
+    std::atomic<bool> stopRequested_{false};
+    QTimer* stopTimer_ = nullptr;
+    // The frame length settings as they were when the parameter dialog opened.
+    std::int32_t editFrameLength_ = 0;
+    char editOverride_ = 'N';
+};
+
+// spktal, the spike detector.
+class SpktalProgram {
+  public:
+    SpktalProgram();
+    ~SpktalProgram();
+    SpktalProgram(const SpktalProgram&) = delete;
+    SpktalProgram& operator=(const SpktalProgram&) = delete;
+
+    void start(const QStringList& arguments) { window_->start(arguments); }
+    MainWindow& window() { return *window_; }
+    SpikeParams& params() { return params_; }
+
+  private:
+    bool run(MainWindow& w, std::string& resultText);
+    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+
+    SpikeParams params_;
+    ParamTable table_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+// swg, the stimulus waveform generator.
+class SwgProgram {
+  public:
+    SwgProgram();
+    ~SwgProgram();
+    SwgProgram(const SwgProgram&) = delete;
+    SwgProgram& operator=(const SwgProgram&) = delete;
+
+    void start(const QStringList& arguments);
+    MainWindow& window() { return *window_; }
+    WaveformParameters& params() { return params_; }
+    // The name of the last file written.
+    const std::string& lastFile() const { return lastFile_; }
+
+  private:
+    bool run(MainWindow& w, std::string& resultText);
+    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+
+    WaveformParameters params_;
+    ParamTable table_;
+    WaveState state_;
+    std::string lastFile_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+// True when a command-line argument names a file of this kind (".abf", ".sca"): the extension
+// appears in the name, in any case.
+bool argumentHasExtension(const QString& argument, const QString& extension);
+
+}  // namespace ephys

@@ -1,0 +1,78 @@
+#include "shell/psc_live_view.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include "psc/run_driver.h"
+#include "shell/display_surface.h"
+#include "shell/qt_canvas.h"
+
+namespace ephys {
+
+PscLiveView::PscLiveView(DisplaySurface& surface, const PscParameters& params)
+    : surface_(surface), live_(device_, params) {
+    device_.repaintWindow = [this] { surface_.requestRepaint(); };
+}
+
+void PscLiveView::attach(PscRun& run) {
+    run.display = this;
+    run.startDisplay = [this](PscParameters& p) { paint([this, &p] { pscDisplayStart(device_, p); }); };
+    run.drawFrame = [this](const PscFrameBuffers& buffers, PscParameters& p) {
+        paint([this, &buffers, &p] { live_.drawFrame(buffers, p, true); });
+    };
+}
+
+void PscLiveView::paint(const std::function<void()>& step) {
+    surface_.withImage([&](QImage& image) {
+        // The window may have been resized since the last step: the device follows the image.
+        if (image.width() != device_.deviceWidth || image.height() != device_.deviceHeight)
+            plotSetDeviceSize(device_, image.width(), image.height());
+        QPainter painter(&image);
+        QPainterCanvas canvas(painter);
+        device_.canvas = &canvas;
+        // A new canvas knows none of the device's pens, brushes and fonts yet.
+        plotReleaseObjects(device_);
+        step();
+        device_.canvas = nullptr;
+    });
+    surface_.requestRepaint();
+}
+
+void PscLiveView::frameStart(int frameNumber, int frameLength, float triggerLevel) {
+    paint([&] { live_.frameStart(frameNumber, frameLength, triggerLevel); });
+}
+void PscLiveView::blankedTrigger(int triggerIndex, int offendingIndex) {
+    paint([&] { live_.blankedTrigger(triggerIndex, offendingIndex); });
+}
+void PscLiveView::carriedBaseline(float valuePa) {
+    paint([&] { live_.carriedBaseline(valuePa); });
+}
+void PscLiveView::eventBaseline(int initialType, int fromIndex, int onsetIndex, float baselinePa) {
+    paint([&] { live_.eventBaseline(initialType, fromIndex, onsetIndex, baselinePa); });
+}
+void PscLiveView::postInversion(int offendingIndex, int slopePeakIndex) {
+    paint([&] { live_.postInversion(offendingIndex, slopePeakIndex); });
+}
+void PscLiveView::preInversion(int offendingIndex, int slopePeakIndex, int onsetIndex) {
+    paint([&] { live_.preInversion(offendingIndex, slopePeakIndex, onsetIndex); });
+}
+void PscLiveView::spikeletFound(int inversionIndex) {
+    paint([&] { live_.spikeletFound(inversionIndex); });
+}
+void PscLiveView::spikeletFailed(int windowEndIndex) {
+    paint([&] { live_.spikeletFailed(windowEndIndex); });
+}
+void PscLiveView::eventShape(const PscEventShape& shape) {
+    paint([&] { live_.eventShape(shape); });
+}
+void PscLiveView::triggerMark(int finalType, int onsetIndex, int triggerIndex, float triggerLevel,
+                              float durationMs, bool showDuration) {
+    paint([&] {
+        live_.triggerMark(finalType, onsetIndex, triggerIndex, triggerLevel, durationMs, showDuration);
+    });
+}
+void PscLiveView::label(std::string_view text, int onsetIndex, int triggerInFrame, bool rightAligned) {
+    paint([&] { live_.label(text, onsetIndex, triggerInFrame, rightAligned); });
+}
+
+}  // namespace ephys

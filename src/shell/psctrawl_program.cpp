@@ -1,0 +1,202 @@
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <functional>
+#include <utility>
+
+#include "params/progress.h"
+#include "psc/recording_frames.h"
+#include "psc/run_driver.h"
+#include "shell/display_surface.h"
+#include "shell/programs.h"
+#include "shell/progress_window.h"
+#include "shell/psc_live_view.h"
+#include "shell/qt_messages.h"
+
+namespace ephys {
+
+namespace {
+
+// How often a stop request presses Cancel again while the worker goes on (the press may land
+// between two recordings, where the next recording clears it).
+constexpr int kStopRepeatMs = 100;
+
+// Runs `work` on the GUI thread and waits for it (the worker's only way to touch widgets).
+void onGuiThread(QObject* context, const std::function<void()>& work) {
+    QMetaObject::invokeMethod(context, work, Qt::BlockingQueuedConnection);
+}
+
+}  // namespace
+
+bool argumentHasExtension(const QString& argument, const QString& extension) {
+    return argument.contains(extension, Qt::CaseInsensitive);
+}
+
+PsctrawlProgram::PsctrawlProgram(std::vector<std::string> helpFolders) {
+    QtMessageSink buildMessages;
+    pscBuildParamTable(params_, table_, buildMessages);
+    // No recording yet: the frame list is empty until one is chosen.
+    params_.frames.clear();
+    window_ = std::make_unique<MainWindow>(settings(std::move(helpFolders)), table_);
+    display_ = new DisplaySurface(window_.get());
+    liveView_ = std::make_unique<PscLiveView>(*display_, params_);
+    window_->setCentralWidget(display_);
+    stopTimer_ = new QTimer(window_.get());
+    stopTimer_->setInterval(kStopRepeatMs);
+    QObject::connect(stopTimer_, &QTimer::timeout, window_.get(), [this] {
+        if (running_.load()) progressPress(window_->progress(), kProgressCancel);
+    });
+}
+
+PsctrawlProgram::~PsctrawlProgram() {
+    if (worker_.joinable()) {
+        // The worker may wait for the GUI thread (a message box, the progress window): keep the
+        // events going until it has left.
+        stopRequested_.store(true);
+        while (!workerDone_.load()) {
+            progressPress(window_->progress(), kProgressCancel);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        if (worker_.joinable()) worker_.join();
+    }
+}
+
+ShellSettings PsctrawlProgram::settings(std::vector<std::string> helpFolders) {
+    ShellSettings s;
+    s.programName = "PSCTRAWL";
+    s.windowWidth = 1200;
+    s.windowHeight = 900;
+    s.dialogTitle = "PSC Detector";
+    s.progressTitle = "Detecting PSCs";
+    s.dialogWidthFactor = 240;
+    s.hasOpenButton = true;
+    s.closeOnGo = true;
+    s.closeOnOpen = true;
+    s.editAfterOpenUnlessOn = true;
+    s.fileExtension = "pcw";
+    s.fileDescription = "PSCTRAWL";
+    s.defaultMainWindowMode = 'H';
+    s.defaultDataDirectory = homeDirectory() + "/lab";
+    s.mainWindowChoice = "MainWindow:On,HideInEdit";
+    s.mainWindowKeys = "OH";
+    s.helpPage = "psctrawl.html";
+    s.helpSearchPaths = std::move(helpFolders);
+    s.aboutMenuText = "About PSCTRAWL...";
+    s.aboutTitle = "PSC Detector, Version 1.9";
+    s.cancelInHiddenModeQuits = true;
+    s.afterOpen = [this](MainWindow& w) { selectFiles(w); };
+    s.startRun = [this](MainWindow& w) { startRun(w); };
+    s.stopRun = [this](MainWindow&) { stopRun(); };
+    s.commandLine = [this](MainWindow& w, const QStringList& args) { takeCommandLine(w, args); };
+    s.beforeEdit = [this](MainWindow&) {
+        editFrameLength_ = params_.frameLengthSetting;
+        editOverride_ = params_.overrideFrameLength;
+    };
+    s.afterEdit = [this](MainWindow& w) {
+        // A new frame length cuts the recording into other frames: read its header again.
+        const bool changed =
+            editFrameLength_ != params_.frameLengthSetting || editOverride_ != params_.overrideFrameLength;
+        if (changed && w.singleFile && !w.selection.empty()) {
+            if (GetInfo(params_, w.selection.front(), w.messages())) {
+                pscSetFramesLimits(table_, params_.frameCount);
+            }
+        }
+    };
+    return s;
+}
+
+void PsctrawlProgram::selectFiles(MainWindow& w) {
+    // One recording: its header is read now, so that the dialog's "Frames" shows its frames.
+    if (w.singleFile) {
+        const bool read = GetInfo(params_, w.selection.front(), w.messages());
+        params_.recordingInfoRead = read ? 1 : 0;
+        params_.autoScaling = 'T';
+        if (read) pscSetFramesLimits(table_, params_.frameCount);
+    } else {
+        params_.recordingInfoRead = 0;
+    }
+}
+
+void PsctrawlProgram::takeCommandLine(MainWindow& w, const QStringList& arguments) {
+    // The arguments are the selection, as a multiple selection: each header is read by the run.
+    w.selection.clear();
+    for (const QString& name : arguments)
+        w.selection.push_back(QFileInfo(name).absoluteFilePath().toStdString());
+    w.singleFile = false;
+    w.fileTitle = arguments.front().toStdString();
+    w.startedFromCommandLine = true;
+    params_.recordingInfoRead = 0;
+    // The live display needs the window.
+    w.show();
+    w.setCaption();
+    w.setGoEnabled(true);
+    if (argumentHasExtension(arguments.front(), ".abf")) {
+        w.postCommand(kCommandGo);
+    } else {
+        w.messages().show(MessageKind::Information, "This is not an ABF File!!",
+                          arguments.front().toStdString());
+    }
+}
+
+void PsctrawlProgram::startRun(MainWindow& w) {
+    if (worker_.joinable()) worker_.join();
+    runFiles_ = w.selection;
+    runSingle_ = w.singleFile;
+    runStatusBox_ = w.dialog().statusBoxOn;
+    params_.detectorStarted = 0;
+    stopRequested_.store(false);
+    running_.store(true);
+    workerDone_.store(false);
+    worker_ = std::thread([this] { runWorker(); });
+}
+
+void PsctrawlProgram::stopRun() {
+    if (!running_.load()) return;
+    stopRequested_.store(true);
+    progressPress(window_->progress(), kProgressCancel);
+    stopTimer_->start();
+}
+
+void PsctrawlProgram::runWorker() {
+    MainWindow& w = *window_;
+    QtMessageSink& messages = w.messages();
+    PscRun run(params_, w.progress(), messages);
+    run.withButtonEvent = true;
+    liveView_->attach(run);
+    if (prepareRun) prepareRun(run);
+
+    for (const std::string& file : runFiles_) {
+        if (stopRequested_.load()) break;
+        // Every recording of a multiple selection starts with its header unread and scaling T.
+        if (!runSingle_) {
+            params_.recordingInfoRead = 0;
+            params_.autoScaling = 'T';
+        }
+        onGuiThread(&w, [&w] { w.progressWindow().open(); });
+        const std::vector<PscRecordingOutcome> outcomes = pscRunRecordings(run, table_, {file});
+        onGuiThread(&w, [&w] { w.progressWindow().hide(); });
+        // A recording that failed has had its "Error in PscTrawl" from the run.
+        if (outcomes.empty() || outcomes.front().state != PscRecordingOutcome::State::Done) continue;
+        if (stopRequested_.load()) break;
+        const std::string title = QFileInfo(QString::fromStdString(file)).fileName().toStdString();
+        onGuiThread(&w, [&w, &title] {
+            w.setWindowTitle(QString::fromStdString(w.settings().programName + " - " + title + "->Done"));
+        });
+        if (runStatusBox_ != 0)
+            messages.show(MessageKind::Information, "PSC Detector", outcomes.front().completionText);
+    }
+    workerDone_.store(true);
+    QMetaObject::invokeMethod(
+        &w, [this] { finishRun(); }, Qt::QueuedConnection);
+}
+
+void PsctrawlProgram::finishRun() {
+    if (worker_.joinable()) worker_.join();
+    stopTimer_->stop();
+    running_.store(false);
+    window_->runFinished();
+}
+
+}  // namespace ephys

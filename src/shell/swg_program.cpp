@@ -1,0 +1,86 @@
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "params/progress.h"
+#include "shell/programs.h"
+#include "shell/progress_window.h"
+#include "shell/pumping_progress.h"
+#include "shell/qt_messages.h"
+
+namespace ephys {
+
+SwgProgram::SwgProgram() {
+    QtMessageSink buildMessages;
+    waveBuildParamTable(params_, table_, buildMessages);
+
+    ShellSettings s;
+    s.programName = "SWG";
+    s.windowWidth = 500;
+    s.windowHeight = 250;
+    s.dialogTitle = "Stimulus Waveform Generator";
+    s.progressTitle = "Generating Waveform";
+    s.dialogWidthFactor = 200;
+    s.hasOpenButton = false;
+    s.opensFiles = false;
+    s.fileExtension = "swg";
+    s.fileDescription = "SWG";
+    s.defaultMainWindowMode = 'N';
+    s.defaultDataDirectory = homeDirectory() + "/data";
+    s.dataDirectoryPreference = true;
+    s.aboutMenuText = "&About SWG...";
+    s.aboutTitle = "Stimulus Waveform Generator";
+    s.run = [this](MainWindow& w, std::string& text) { return run(w, text); };
+    s.commandLine = [this](MainWindow& w, const QStringList& args) { takeCommandLine(w, args); };
+    window_ = std::make_unique<MainWindow>(std::move(s), table_);
+}
+
+SwgProgram::~SwgProgram() = default;
+
+void SwgProgram::start(const QStringList& arguments) {
+    window_->start(arguments);
+    // The waveform files go into the data folder; ~/data is made on first use.
+    std::error_code ignored;
+    std::filesystem::create_directory(window_->dataDirectory, ignored);
+}
+
+bool SwgProgram::run(MainWindow& w, std::string& resultText) {
+    params_.waveform = static_cast<char>(std::toupper(static_cast<unsigned char>(params_.waveform)));
+    WaveRunOptions options;
+    options.directory = w.dataDirectory;
+    ProgressRecord& progress = w.progress();
+    PumpingProgressView pumping(w.progressWindow());
+    progress.view = &pumping;
+    w.progressWindow().open();
+    const WaveRunResult result = waveGenerate(params_, progress, state_, w.messages(), options);
+    progress.view = &w.progressWindow();
+    if (!result.ok) {
+        w.messages().show(MessageKind::PlainError, "Error", "Error");
+    } else if (w.dialog().statusBoxOn != 0) {
+        w.messages().show(MessageKind::Information, "Stimulus Waveform Generator", "OK");
+    }
+    w.progressWindow().hide();
+    if (result.ok) {
+        lastFile_ = result.path;
+        resultText = result.fileName;
+    }
+    return result.ok;
+}
+
+void SwgProgram::takeCommandLine(MainWindow& w, const QStringList& arguments) {
+    // A scan file named on the command line starts one generator run (the file itself is not
+    // read: the generator takes no input).
+    for (const QString& argument : arguments) {
+        if (!argumentHasExtension(argument, ".sca")) {
+            w.messages().show(MessageKind::Information, "This is not a Scan File!!", argument.toStdString());
+            continue;
+        }
+        w.enterDataDirectory();
+        std::string text;
+        if (run(w, text)) w.setCaption(text);
+    }
+    w.postCommand(kCommandExit);
+}
+
+}  // namespace ephys

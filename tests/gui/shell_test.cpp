@@ -1,0 +1,423 @@
+// The desktop shell of the three programs: the ini file a first start leaves, the preferences
+// read back, the parameter dialog in mode N, and psctrawl's run on its worker thread steered by
+// the progress window's buttons.
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "abf/abf_writer.h"
+#include "params/param_files.h"
+#include "params/profile_file.h"
+#include "psc/psc_outputs.h"
+#include "shell/main_window.h"
+#include "shell/param_dialog.h"
+#include "shell/programs.h"
+#include "shell/progress_window.h"
+#include "shell/qt_messages.h"
+
+namespace fs = std::filesystem;
+using namespace ephys;
+
+namespace {
+
+constexpr int kLongWait = 60000;  // the machine is slow and shared
+
+ParamDialog* visibleParamDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<ParamDialog*>(w); dialog != nullptr && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+QPushButton* button(QWidget* parent, const char* id) {
+    return parent->findChild<QPushButton*>(id);
+}
+
+// Keeps the messages a program shows, so that no box waits for a click.
+struct Captured {
+    std::vector<std::string> captions;
+    std::vector<std::string> texts;
+    void attach(MainWindow& w) {
+        w.messages().intercept = [this](MessageKind, const std::string& caption, const std::string& text) {
+            captions.push_back(caption);
+            texts.push_back(text);
+        };
+        w.onQuit = [] {};
+    }
+};
+
+// Polls for the parameter dialog while a test waits, and hands each appearance to `act`.
+struct DialogWatcher {
+    QTimer timer;
+    int seen = 0;
+    ParamDialog* last = nullptr;
+    explicit DialogWatcher(std::function<void(ParamDialog&, int)> act) {
+        timer.setInterval(50);
+        QObject::connect(&timer, &QTimer::timeout, [this, act] {
+            ParamDialog* dialog = visibleParamDialog();
+            // A dialog is acted on once; the mark lives on the dialog itself, since the next one
+            // may well sit at the same address.
+            if (dialog == nullptr || dialog->property("watched").toBool()) return;
+            dialog->setProperty("watched", true);
+            last = dialog;
+            act(*dialog, seen++);
+        });
+        timer.start();
+    }
+};
+
+// A gap-free recording of `frames` frames of 256 samples, frame k holding 10 k pA.
+std::string writeRecording(const std::string& dir, int frames) {
+    std::vector<std::int16_t> raw(static_cast<std::size_t>(frames) * 256);
+    for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<std::int16_t>((i / 256 + 1) * 100);
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.totalSamples = static_cast<std::int64_t>(raw.size());
+    layout.channels = {{0, "Im", "pA", 0.1, 0.0}};
+    const std::string path = dir + "/cell.abf";
+    if (!writeAbfFile(path, layout, {raw})) return {};
+    return path;
+}
+
+// Where the run writes the event table of a recording (beside it).
+std::string eventTableOf(const std::string& recording) {
+    const PscOutputPaths paths = pscOutputPaths(recording, "");
+    return pscTextOutputPath(paths.directory, paths.eventTableName);
+}
+
+std::string iniOf(const char* program) {
+    return std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/" + program + ".ini";
+}
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        for (const char* name : {"PSCTRAWL", "SPKTAL", "SWG"}) fs::remove(iniOf(name));
+        MainWindow::setFileChooser([](QWidget*, const QString&) { return QStringList{}; });
+        scratch_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(scratch_->isValid());
+    }
+    void cleanup() {
+        QDir::setCurrent(QDir::tempPath());
+        scratch_.reset();
+    }
+
+    void firstStartLeavesCompleteIni_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("dataDirectory");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("aParameter");
+        QTest::newRow("psctrawl") << "PSCTRAWL"
+                                  << "/lab"
+                                  << "H"
+                                  << "Frame length (samples)";
+        QTest::newRow("spktal") << "SPKTAL"
+                                << "/lab"
+                                << "N"
+                                << "Spike detection threshold (mV)";
+        QTest::newRow("swg") << "SWG"
+                             << "/data"
+                             << "N"
+                             << "Number of Samples";
+    }
+    void firstStartLeavesCompleteIni() {
+        QFETCH(QString, program);
+        QFETCH(QString, dataDirectory);
+        QFETCH(QString, mode);
+        QFETCH(QString, aParameter);
+        const std::string ini = iniOf(program.toUtf8().constData());
+        QVERIFY(!fs::exists(ini));
+        {
+            std::unique_ptr<PsctrawlProgram> psc;
+            std::unique_ptr<SpktalProgram> spk;
+            std::unique_ptr<SwgProgram> swg;
+            MainWindow* w = nullptr;
+            if (program == "PSCTRAWL") w = &(psc = std::make_unique<PsctrawlProgram>())->window();
+            if (program == "SPKTAL") w = &(spk = std::make_unique<SpktalProgram>())->window();
+            if (program == "SWG") w = &(swg = std::make_unique<SwgProgram>())->window();
+            Captured captured;
+            captured.attach(*w);
+            w->start({});
+            // Start-up writes the file before anything else happens; the posted Open is not run.
+            QCOMPARE(w->iniPath(), ini);
+            QVERIFY(!w->action(kCommandGo)->isEnabled());
+            QCOMPARE(QString::fromStdString(w->caption()), program + " - (untitled)");
+        }
+        const ProfileFile written = ProfileFile::load(ini);
+        QCOMPARE(written.get("General", "Font").value_or("?"), std::string("comic sans ms"));
+        QCOMPARE(written.get("General", "Font size").value_or("?"), std::string("13"));
+        QCOMPARE(written.get("General", "MessageBox").value_or("?"), std::string("0"));
+        QCOMPARE(written.get("General", "MainWindow").value_or("?"), mode.toStdString());
+        QCOMPARE(written.get("General", "Data Directory").value_or("?"),
+                 homeDirectory() + dataDirectory.toStdString());
+        // Without an ini file the status box starts off.
+        QCOMPARE(written.get("General", "StatusBoxOn").value_or("?"), std::string("0"));
+        QVERIFY(written.hasSection("Parameters"));
+        QVERIFY(written.get("Parameters", aParameter.toStdString()).has_value());
+    }
+
+    void iniValuesAreReadBack() {
+        // An existing file without StatusBoxOn turns it on; font size 0 means 13; a size of 26
+        // scales spktal's dialog to 436 x 516.
+        {
+            ProfileFile ini;
+            ini.set("General", "Font", "");
+            ini.set("General", "Font size", "26");
+            ini.set("General", "MainWindow", "O");
+            ini.set("General", "MessageBox", "1");
+            ini.set("General", "Data Directory", "/nowhere/at/all");
+            ini.set("Parameters", "Spike detection threshold (mV)", "-12.5");
+            QVERIFY(ini.save(iniOf("SPKTAL")));
+        }
+        SpktalProgram spk;
+        Captured captured;
+        captured.attach(spk.window());
+        spk.start({});
+        DialogRecord& d = spk.window().dialog();
+        QCOMPARE(d.statusBoxOn, 1);
+        QCOMPARE(d.fontFace, std::string("comic sans ms"));
+        QCOMPARE(d.messageBoxOn, 1);
+        QCOMPARE(d.mainWindowMode, 'O');
+        QCOMPARE(d.dialogWidth, 436);
+        QCOMPARE(d.dialogHeight, 516);
+        QCOMPARE(spk.params().threshold, -12.5f);
+        QCOMPARE(spk.window().dataDirectory, std::string("/nowhere/at/all"));
+        // Mode O shows the window and posts nothing.
+        QVERIFY(spk.window().isVisible());
+        QCOMPARE(spk.window().openStartDirectory(), std::string("/"));
+        // Go into a missing data directory says so and goes on.
+        spk.window().enterDataDirectory();
+        QCOMPARE(captured.texts.back(), std::string("Couln't find the data path"));
+        QCOMPARE(captured.captions.back(), std::string("Exiting on error"));
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        QCOMPARE(written.get("General", "StatusBoxOn").value_or("?"), std::string("1"));
+        QCOMPARE(written.get("General", "Font size").value_or("?"), std::string("26"));
+    }
+
+    void menusCarryTheirIdentifiersAndKeys() {
+        SpktalProgram spk;
+        MainWindow& w = spk.window();
+        QCOMPARE(w.objectName(), QString("SPKTAL"));
+        QCOMPARE(w.action(kCommandOpen)->text(), QString("&Open..."));
+        QCOMPARE(w.action(kCommandOpen)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(w.action(kCommandRead)->shortcuts(),
+                 (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_R), QKeySequence(Qt::Key_F8)}));
+        QCOMPARE(w.action(kCommandSave)->shortcuts(),
+                 (QList<QKeySequence>{QKeySequence(Qt::ALT | Qt::Key_S), QKeySequence(Qt::Key_F9)}));
+        QCOMPARE(w.action(kCommandGo)->shortcut(), QKeySequence(Qt::Key_F10));
+        QCOMPARE(w.action(kCommandAbout)->text(), QString("&About Spktal..."));
+        QVERIFY(w.findChild<QAction*>("40028") == w.action(kCommandPrefs));
+        PsctrawlProgram psc({EPHYS_SOURCE_DIR "/docs"});
+        QCOMPARE(psc.window().action(kCommandAbout)->text(), QString("About PSCTRAWL..."));
+        QCOMPARE(psc.window().size(), QSize(1200, 900));
+        QCOMPARE(QString::fromStdString(psc.window().helpPagePath()),
+                 QFileInfo(EPHYS_SOURCE_DIR "/docs/psctrawl.html").canonicalFilePath());
+        // spktal has no help page yet and says so.
+        Captured captured;
+        captured.attach(w);
+        w.commandHelp();
+        QCOMPARE(captured.texts, std::vector<std::string>{"Help not yet implemented!"});
+    }
+
+    void modeNEditEndsWithExit() {
+        SpktalProgram spk;
+        Captured captured;
+        captured.attach(spk.window());
+        bool exitShown = false, okHidden = false, cancelHidden = false;
+        DialogWatcher watcher([&](ParamDialog& dialog, int) {
+            QPushButton* exit = button(&dialog, "50015");
+            exitShown = exit != nullptr && exit->isVisible() && exit->text() == "E&xit";
+            okHidden = button(&dialog, "50003") == nullptr || !button(&dialog, "50003")->isVisible();
+            cancelHidden = button(&dialog, "50002") == nullptr || !button(&dialog, "50002")->isVisible();
+            spk.params().threshold = -7.0f;
+            dialog.rebuildPage();
+            if (exit != nullptr) exit->click();
+        });
+        // Mode N: Open (cancelled) leads to the dialog; closing it ends the program.
+        spk.start({});
+        QTRY_VERIFY_WITH_TIMEOUT(spk.window().quitRequested(), kLongWait);
+        QCOMPARE(watcher.seen, 1);
+        QVERIFY(exitShown);
+        QVERIFY(okHidden);
+        QVERIFY(cancelHidden);
+        QVERIFY(!spk.window().isVisible());
+        // Leaving writes the parameters.
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        QCOMPARE(written.get("Parameters", "Spike detection threshold (mV)").value_or("?"),
+                 std::string("-7"));
+    }
+
+    void psctrawlGoFromDialogRunsAndComesBack() {
+        const std::string recording = writeRecording(scratch_->path().toStdString(), 6);
+        QVERIFY(!recording.empty());
+        PsctrawlProgram psc;
+        Captured captured;
+        captured.attach(psc.window());
+        prepareFreeRun(psc);
+        MainWindow::setFileChooser(
+            [recording](QWidget*, const QString&) { return QStringList{QString::fromStdString(recording)}; });
+        std::vector<std::string> captionsAtDialog;
+        DialogWatcher watcher([&](ParamDialog& dialog, int n) {
+            captionsAtDialog.push_back(psc.window().caption());
+            // First time Go; when the run has brought the dialog back, Cancel (mode H: the end).
+            QPushButton* press = button(&dialog, n == 0 ? "50004" : "50002");
+            if (press != nullptr) press->click();
+        });
+        psc.start({});  // mode H: Open is posted, then the dialog
+        QTRY_VERIFY_WITH_TIMEOUT(psc.window().quitRequested(), kLongWait);
+        QCOMPARE(watcher.seen, 2);
+        QCOMPARE(captionsAtDialog.front(), std::string("PSCTRAWL - cell.abf"));
+        QCOMPARE(captionsAtDialog.back(), std::string("PSCTRAWL - cell.abf->Done"));
+        QVERIFY(!psc.running());
+        // The "Frames" limits followed the recording, and its outputs were written.
+        QCOMPARE(psc.params().frameCount, 6);
+        QVERIFY(fs::exists(eventTableOf(recording)));
+    }
+
+    void cancelEndsTheRunWithoutOutputs() {
+        const std::string recording = writeRecording(scratch_->path().toStdString(), 6);
+        PsctrawlProgram psc;
+        Captured captured;
+        startTraceModeRun(psc, recording);
+        ProgressWindow& box = psc.window().progressWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(box.isVisible() && box.shown().line1 == "Detecting", kLongWait);
+        QVERIFY(psc.running());
+        QVERIFY(!psc.window().action(kCommandOpen)->isEnabled());
+        QVERIFY(!psc.window().action(kCommandEdit)->isEnabled());
+        button(&box, "33008")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!psc.running(), kLongWait);
+        QVERIFY(!box.isVisible());
+        QVERIFY(psc.window().action(kCommandGo)->isEnabled());
+        QVERIFY(!fs::exists(eventTableOf(recording)));
+        QVERIFY(psc.window().caption().find("Done") == std::string::npos);
+    }
+
+    void okStepsOneFrameInTraceMode() {
+        const std::string recording = writeRecording(scratch_->path().toStdString(), 6);
+        PsctrawlProgram psc;
+        startTraceModeRun(psc, recording);
+        ProgressWindow& box = psc.window().progressWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(box.isVisible() && box.shown().line1 == "Detecting", kLongWait);
+        // The run waits after frame 1; one OK lets exactly one more frame through.
+        QTest::qWait(500);
+        QVERIFY(box.shown().line2.find("Frame #  2") == std::string::npos);
+        button(&box, "33004")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(box.shown().line2.find("Trace Mode: Frame #  2") != std::string::npos,
+                                 kLongWait);
+        QTest::qWait(1000);
+        QVERIFY2(box.shown().line2.find("Frame #  2") != std::string::npos, box.shown().line2.c_str());
+        button(&box, "33004")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(box.shown().line2.find("Trace Mode: Frame #  3") != std::string::npos,
+                                 kLongWait);
+        // Closing the window while the run waits stops it, then saves and ends.
+        psc.window().close();
+        QTRY_VERIFY_WITH_TIMEOUT(psc.window().quitRequested(), kLongWait);
+        QVERIFY(!psc.running());
+        QVERIFY(!fs::exists(eventTableOf(recording)));
+    }
+
+    void swgAndSpktalRunOnTheGuiThread() {
+        // swg writes into its data directory and names the file in the caption; with "Status
+        // upon completion?" on it says "OK".
+        {
+            ProfileFile ini;
+            ini.set("General", "MainWindow", "O");
+            ini.set("General", "StatusBoxOn", "1");
+            ini.set("General", "Data Directory", scratch_->path().toStdString());
+            QVERIFY(ini.save(iniOf("SWG")));
+        }
+        SwgProgram swg;
+        Captured captured;
+        captured.attach(swg.window());
+        swg.start({});
+        QVERIFY(!swg.window().action(kCommandGo)->isEnabled());
+        swg.window().commandOpen();
+        QVERIFY(swg.window().action(kCommandGo)->isEnabled());
+        swg.window().commandGo();
+        QCOMPARE(QFileInfo(QString::fromStdString(swg.lastFile())).absolutePath(), scratch_->path());
+        QVERIFY(fs::exists(swg.lastFile()));
+        const std::string name = QFileInfo(QString::fromStdString(swg.lastFile())).fileName().toStdString();
+        QCOMPARE(swg.window().caption(), "SWG - (untitled)->" + name);
+        QCOMPARE(captured.captions, std::vector<std::string>{"Stimulus Waveform Generator"});
+        QCOMPARE(captured.texts, std::vector<std::string>{"OK"});
+        QVERIFY(swg.window().action(kCommandGo)->isEnabled());
+
+        // spktal counts the chosen recording; its result text goes to the clipboard and the caption.
+        const std::string recording = writeRecording(scratch_->path().toStdString(), 2);
+        SpktalProgram spk;
+        Captured spkMessages;
+        spkMessages.attach(spk.window());
+        spk.window().dialog().mainWindowMode = 'O';
+        MainWindow::setFileChooser(
+            [recording](QWidget*, const QString&) { return QStringList{QString::fromStdString(recording)}; });
+        spk.start({});
+        QApplication::clipboard()->clear();
+        spk.window().commandOpen();
+        QCOMPARE(spk.window().dataDirectory, scratch_->path().toStdString());
+        spk.window().commandGo();
+        const QString text = QApplication::clipboard()->text();
+        QVERIFY(!text.isEmpty());
+        QVERIFY2(spk.window().caption().rfind("SPKTAL - cell.abf->", 0) == 0, spk.window().caption().c_str());
+        QVERIFY(!spk.window().progressWindow().isVisible());
+    }
+
+  private:
+    static void prepareFreeRun(PsctrawlProgram& psc) {
+        PscParameters& p = psc.params();
+        p.frameLengthSetting = 256;
+        p.individualTraces = 'N';
+        p.individualEvents = 'N';
+        p.overwriteOutputs = 'Y';
+        p.exportScan = 'N';
+    }
+    void startTraceModeRun(PsctrawlProgram& psc, const std::string& recording) {
+        prepareFreeRun(psc);
+        psc.params().individualTraces = 'Y';
+        psc.params().enableSweepDisplay = 'Y';
+        psc.window().onQuit = [] {};
+        psc.window().messages().intercept = [](MessageKind, const std::string&, const std::string&) {};
+        psc.window().dialog().mainWindowMode = 'O';
+        MainWindow::setFileChooser(
+            [recording](QWidget*, const QString&) { return QStringList{QString::fromStdString(recording)}; });
+        psc.start({});
+        psc.window().commandOpen();
+        QCOMPARE(psc.window().selection.size(), std::size_t{1});
+        psc.window().commandGo();
+    }
+
+    std::unique_ptr<QTemporaryDir> scratch_;
+};
+
+int main(int argc, char* argv[]) {
+    // Settings and data folders of the programs go into a scratch home before anything reads them.
+    QTemporaryDir home;
+    if (!home.isValid()) return 1;
+    const QByteArray homePath = home.path().toLocal8Bit();
+    const QByteArray config = (home.path() + "/config").toLocal8Bit();
+    setenv("HOME", homePath.constData(), 1);
+    setenv("XDG_CONFIG_HOME", config.constData(), 1);
+    QDir().mkpath(home.path() + "/config");
+    QApplication app(argc, argv);
+    ShellTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "shell_test.moc"
