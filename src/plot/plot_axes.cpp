@@ -559,7 +559,12 @@ void plotSeries(PlotDevice& d, std::span<const float> xs, std::span<const float>
         const float columnWidth = frameWidth / 3.0f;
         const int column = ((seriesIndex % 3) + 3) % 3;
         const int row = std::max(seriesIndex, 0) / 3;
-        const float x = d.frameLeft * d.widthF + static_cast<float>(column) * columnWidth;
+        float x = d.frameLeft * d.widthF + static_cast<float>(column) * columnWidth;
+        // Columns are a third of the frame wide; in a narrow sub-plot a long legend text would run
+        // into the next entry, which then starts after it instead (its line sample reaches 2
+        // symbol sizes to the left of the entry's start).
+        if (column == 0) d.legendEndX = 0.0f;
+        if (column > 0 && d.legendEndX + 3.0f * r > x) x = d.legendEndX + 3.0f * r;
         const float y = (1.0f - d.frameBottom) * d.heightF + 0.11f * d.heightF +
                         static_cast<float>(row) * 0.04f * d.heightF;
         if (s.lines) {
@@ -577,7 +582,9 @@ void plotSeries(PlotDevice& d, std::span<const float> xs, std::span<const float>
         plotSetTextStyle(d, 0, 0.0f);
         setTextColorIndex(d, d.textColor);
         plotSetTextAlign(d, 0, 1);
-        if (!text.empty()) plotTextDevice(d, plotRound(x + columnWidth / 10.0f), plotRound(y), text);
+        const float textX = x + columnWidth / 10.0f;
+        if (!text.empty()) plotTextDevice(d, plotRound(textX), plotRound(y), text);
+        d.legendEndX = text.empty() ? x + 2.0f * r : textX + static_cast<float>(plotTextWidth(d, text));
         plotSetTextAlign(d, savedH, savedV);
     }
 

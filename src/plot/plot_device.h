@@ -29,6 +29,7 @@ struct PlotDevice {
     std::uint8_t fillShade = 0;
     std::uint8_t shadeByIndex = 0;
     std::uint8_t legendDone = 0;
+    float legendEndX = 0.0f;  // device x where the last legend entry's text ends (same row)
     char yAxisSide = 'L';
     char xAxisSide = 'B';
     // Plot frame in fractions of the target: left and right from the left edge, top and bottom

@@ -19,6 +19,7 @@ out=$(cd "$out" && pwd)
 if ! command -v xvfb-run >/dev/null 2>&1 || ! command -v xauth >/dev/null 2>&1; then
     sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update >/dev/null
     $sudo apt-get install -y xvfb xauth fonts-dejavu-core >/dev/null
 fi
 

@@ -319,6 +319,28 @@ TEST_F(PlotSeriesTest, HistogramModeAndLegend) {
     EXPECT_EQ(d.legendDone, 1);
 }
 
+TEST_F(PlotAxesTest, ALongLegendPushesTheNextEntryRightInsteadOfRunningIntoIt) {
+    const std::array<float, 1> xs{1.0f}, ys{1.0f};
+    plotSetDeviceSize(d, 400, 350);  // a narrow sub-plot: a column is ~90 px
+    plotAxis(d, 0.0f, 2.0f, 'X', 'N', "");
+    plotAxis(d, 0.0f, 2.0f, 'Y', 'N', "");
+    canvas.clear();
+    plotSeries(d, xs, ys, 1, "M", "a rather long legend text", 2, 0);
+    plotSeries(d, xs, ys, 1, "L", "fit", 2, 1);
+    const auto labels = callsOf(Kind::Text);
+    ASSERT_EQ(labels.size(), 2u);
+    const int firstEnd = labels[0].points[0].x + canvas.textExtent(labels[0].text).width;
+    EXPECT_GT(callsOf(Kind::Line).front().points[0].x, firstEnd) << "the line sample starts after the text";
+    EXPECT_GT(labels[1].points[0].x, firstEnd);
+
+    // Short texts keep their thirds of the frame.
+    canvas.clear();
+    plotSeries(d, xs, ys, 1, "M", "a", 2, 0);
+    plotSeries(d, xs, ys, 1, "M", "b", 2, 1);
+    const float column = (d.frameRight - d.frameLeft) * 400.0f / 3.0f;
+    EXPECT_EQ(callsOf(Kind::Text)[1].points[0].x, plotRound(d.frameLeft * 400.0f + column + column / 10.0f));
+}
+
 TEST_F(PlotAxesTest, PlotXY) {
     d.backgroundColor = 12;
     const std::array<float, 3> xs{1.0f, 2.0f, 3.0f};
