@@ -23,6 +23,7 @@
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "shell/desktop_main.h"
 #include "shell/programs.h"
 #include "shell/screenshot_tour.h"
 
@@ -180,39 +181,12 @@ int consoleMain(int argc, char* argv[]) {
     return runBatch(parser, options);
 }
 
-// The desktop program: the main window, the parameter dialog and the run.
-int desktopMain(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
-    QCoreApplication::setApplicationName("psctrawl");
-    QApplication::setWindowIcon(QIcon(":/icons/psctrawl.svg"));
-
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "Recordings to analyse (.abf).", "[FILE...]");
-    if (!parser.parse(QCoreApplication::arguments())) {
-        usageError(parser.errorText().toStdString());
-        return kExitUsage;
-    }
-    ephys::PsctrawlProgram program({EPHYS_DOCS_DIR});
-    program.start(parser.positionalArguments());
-    ephys::startScreenshotTour(program);
-    return QApplication::exec();
-}
-
-// The command-line uses are recognised before any application object exists: batch mode must
-// run without a display.
-bool wantsConsole(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    return wantsConsole(argc, argv) ? consoleMain(argc, argv) : desktopMain(argc, argv);
+    if (!ephys::shellWantsConsole(argc, argv))
+        return ephys::shellRunDesktop<ephys::PsctrawlProgram>(argc, argv, "psctrawl",
+                                                              "Recordings to analyse (.abf).",
+                                                              std::vector<std::string>{EPHYS_DOCS_DIR});
+    return consoleMain(argc, argv);
 }

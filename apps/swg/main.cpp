@@ -22,6 +22,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/desktop_main.h"
 #include "shell/programs.h"
 #include "shell/screenshot_tour.h"
 #include "wavegen/waveform_parameters.h"
@@ -154,39 +155,11 @@ int consoleMain(int argc, char* argv[]) {
     return runBatch(parser, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption);
 }
 
-// The desktop program: the main window, the parameter dialog and the run.
-int desktopMain(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
-    QCoreApplication::setApplicationName("swg");
-    QApplication::setWindowIcon(QIcon(":/icons/swg.svg"));
-
-    QCommandLineParser parser;
-    parser.addPositionalArgument("FILE", "Scan files (.sca): each starts one generator run.", "[FILE...]");
-    if (!parser.parse(QCoreApplication::arguments())) {
-        usageError(parser.errorText().toStdString());
-        return kExitUsage;
-    }
-    ephys::SwgProgram program;
-    program.start(parser.positionalArguments());
-    ephys::startScreenshotTour(program);
-    return QApplication::exec();
-}
-
-// The command-line uses are recognised before any application object exists: batch mode must
-// run without a display.
-bool wantsConsole(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    return wantsConsole(argc, argv) ? consoleMain(argc, argv) : desktopMain(argc, argv);
+    if (!ephys::shellWantsConsole(argc, argv))
+        return ephys::shellRunDesktop<ephys::SwgProgram>(argc, argv, "swg",
+                                                         "Scan files (.sca): each starts one generator run.");
+    return consoleMain(argc, argv);
 }

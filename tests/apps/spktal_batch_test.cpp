@@ -98,6 +98,31 @@ TEST_F(SpktalBatch, ResultTextOnStandardOutputAndTheOutputsBesideOrInAFolder) {
     }
 }
 
+TEST_F(SpktalBatch, FiPlotsAreWrittenAsSvgAndPngBesideTheOutputs) {
+    const std::string fi = "--batch --set \"Do Frequencies=1\" --set \"Generate F/I Plots?=Y\"" + kStep;
+    // Without a display (batch mode runs on servers too).
+    ASSERT_EQ(run("--output-dir out " + fi + " cell.abf"), 0) << errors();
+    EXPECT_TRUE(errors().empty()) << errors();
+    const std::string svg = read(path("out/cell_FI.svg"));
+    ASSERT_FALSE(svg.empty());
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_EQ(svg.substr(svg.find_last_not_of(" \n") - 5, 6), "</svg>");
+    for (const char* text :
+         {"Frequency (Hz)", "Stimulus current", "first Intvl", "middle Intvl", "last Intvl", "f/I slope"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    const std::string png = read(path("out/cell_FI.png"));
+    ASSERT_GT(png.size(), 8u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+
+    // Without "Generate F/I Plots?" no figure; a folder that cannot take the figure fails the run.
+    fs::remove_all(path("out"));
+    ASSERT_EQ(run("--output-dir out --batch --set \"Do Frequencies=1\"" + kStep + " cell.abf"), 0);
+    EXPECT_FALSE(fs::exists(path("out/cell_FI.svg")));
+    fs::create_directory(path("out/cell_FI.svg"));  // a folder where the figure should go
+    EXPECT_EQ(run("--output-dir out " + fi + " cell.abf"), 1);
+    EXPECT_NE(errors().find("F/I plots"), std::string::npos) << errors();
+}
+
 TEST_F(SpktalBatch, RefusedValuesBadUsageAndFailingRecordings) {
     EXPECT_EQ(run("--batch --no-ini --set \"Interval to Measure=0\" cell.abf"), 2);
     EXPECT_EQ(errors(),

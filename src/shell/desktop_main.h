@@ -1,0 +1,54 @@
+// The start of the three desktop programs, shared: the application object, the C numeric locale,
+// the program's name and icon, the files on the command line, the program's main window and the
+// event loop. Batch mode and --help are recognised before any application object exists, so that
+// they run without a display.
+#pragma once
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QString>
+
+#include <clocale>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "shell/screenshot_tour.h"
+
+namespace ephys {
+
+// True when the arguments ask for the command-line program (--batch, --help).
+inline bool shellWantsConsole(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--batch" || arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "-?")
+            return true;
+    }
+    return false;
+}
+
+// Runs the desktop program: `name` is the executable's name (its icon is ":/icons/<name>.svg"),
+// `filesHelp` describes the files it takes on its command line. Exit status 2 for arguments it
+// cannot take, else the event loop's.
+template <class Program, class... ProgramArgs>
+int shellRunDesktop(int argc, char* argv[], const char* name, const char* filesHelp, ProgramArgs&&... args) {
+    QApplication app(argc, argv);
+    // Numbers are read and written the C way whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QCoreApplication::setApplicationName(QString::fromUtf8(name));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromUtf8(name))));
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument("FILE", QString::fromUtf8(filesHelp), "[FILE...]");
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "%s: %s\n", name, parser.errorText().toLocal8Bit().constData());
+        return 2;
+    }
+    Program program(std::forward<ProgramArgs>(args)...);
+    program.start(parser.positionalArguments());
+    startScreenshotTour(program);
+    return QApplication::exec();
+}
+
+}  // namespace ephys
