@@ -18,6 +18,14 @@ void PscLiveView::attach(PscRun& run) {
     run.display = this;
     run.startDisplay = [this](PscParameters& p) { paint([this, &p] { pscDisplayStart(device_, p); }); };
     run.drawFrame = [this](const PscFrameBuffers& buffers, PscParameters& p) {
+        // With the display switched off a frame only clears the window; once it is white, the
+        // frames after it have nothing to change, and skipping them keeps a long recording fast.
+        if (p.enableSweepDisplay != 'Y') {
+            if (blank_) return;
+            paint([this, &buffers, &p] { live_.drawFrame(buffers, p, true); });
+            blank_ = true;
+            return;
+        }
         paint([this, &buffers, &p] { live_.drawFrame(buffers, p, true); });
     };
 }
@@ -30,6 +38,7 @@ void PscLiveView::paint(const std::function<void()>& step) {
         QPainter painter(&image);
         QPainterCanvas canvas(painter);
         device_.canvas = &canvas;
+        blank_ = false;
         // A new canvas knows none of the device's pens, brushes and fonts yet.
         plotReleaseObjects(device_);
         step();

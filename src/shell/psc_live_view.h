@@ -44,6 +44,7 @@ class PscLiveView final : public PscDisplay {
     DisplaySurface& surface_;
     PlotDevice device_;
     PscLiveDisplay live_;
+    bool blank_ = false;  // the image holds nothing but the cleared window (worker thread only)
 };
 
 }  // namespace ephys
