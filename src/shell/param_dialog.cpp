@@ -367,6 +367,7 @@ ParamDialog::ParamDialog(DialogRecord& record, MessageSink& messages, QWidget* o
     title_ = new QLabel(this);
     title_->setObjectName(idName(kDialogTitle));
     title_->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    title_->setFont(font());  // the title and the command buttons in the dialog font too
     title_->setGeometry(roundToInt(width_ * 0.112), roundToInt(0.2 * textHeight_), roundToInt(width_ * 0.776),
                         roundToInt(1.4 * textHeight_));
 
@@ -407,6 +408,7 @@ ParamDialog::ParamDialog(DialogRecord& record, MessageSink& messages, QWidget* o
     for (const CommandButton& entry : buttons) {
         auto* b = new QPushButton(QString::fromLatin1(entry.caption), this);
         b->setObjectName(idName(entry.id));
+        b->setFont(font());
         connect(b, &QPushButton::clicked, this, entry.command);
     }
     auto* neverPlaced = new QPushButton(QStringLiteral("Mi&nimize"), this);
