@@ -127,8 +127,37 @@ void plotPolyline(PlotDevice& d, std::span<const float> xs, std::span<const floa
     for (std::size_t i = 0; i < count; ++i) points[i] = {plotDeviceX(d, xs[i]), plotDeviceY(d, ys[i])};
     d.currentPoint = points.back();
     if (count < 2 || d.canvas == nullptr) return;
+    // A long trace puts many points in one pixel column. With a solid pen in copy mode the run
+    // draws exactly what its first, lowest, highest and last points draw (the column from the
+    // lowest to the highest pixel, entered and left where the run is), so only those four go to
+    // the target: the same pixels, a fraction of the work and of the SVG.
+    if (d.penStyle == 0 && d.rasterOp == PlotMix::Copy) plotCollapseColumns(points);
     pushPen(d);
     d.canvas->polyline(points);
+}
+
+void plotCollapseColumns(std::vector<PlotIntPoint>& points) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < points.size();) {
+        std::size_t j = i;
+        int low = points[i].y, high = points[i].y;
+        while (j + 1 < points.size() && points[j + 1].x == points[i].x) {
+            ++j;
+            low = std::min(low, points[j].y);
+            high = std::max(high, points[j].y);
+        }
+        const PlotIntPoint first = points[i], last = points[j];
+        if (j - i + 1 <= 4) {
+            for (std::size_t k = i; k <= j; ++k) points[out++] = points[k];
+        } else {
+            points[out++] = first;
+            points[out++] = {first.x, low};
+            points[out++] = {first.x, high};
+            points[out++] = last;
+        }
+        i = j + 1;
+    }
+    points.resize(out);
 }
 
 void plotSegmentDevice(PlotDevice& d, int x1, int y1, int x2, int y2) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plot/plot_canvas.h"
 
@@ -86,6 +87,9 @@ void plotMoveToDevice(PlotDevice& d, int x, int y);
 void plotLineToDevice(PlotDevice& d, int x, int y);
 // MoveTo the first point, LineTo the rest; nothing when either axis is logarithmic.
 void plotPolyline(PlotDevice& d, std::span<const float> xs, std::span<const float> ys, int n);
+// Shortens a device polyline without changing what a solid pen draws: a run of more than four
+// points in one pixel column becomes its first, lowest, highest and last point.
+void plotCollapseColumns(std::vector<PlotIntPoint>& points);
 void plotSegmentDevice(PlotDevice& d, int x1, int y1, int x2, int y2);
 void plotSegment(PlotDevice& d, float x1, float y1, float x2, float y2);
 // Circle at a world centre with a radius in pixels.

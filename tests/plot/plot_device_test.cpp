@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <limits>
+#include <random>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "plot/recording_canvas.h"
@@ -133,6 +137,57 @@ TEST_F(PlotDeviceTest, PolylineIsNotDrawnOnALogarithmicAxis) {
     d.xScaleKind = 'L';
     plotPolyline(d, xs, ys, 4);
     EXPECT_EQ(canvas.calls.size(), 1u);
+}
+
+// The pixels a 1-pixel polyline covers (Bresenham, both ends of every segment included).
+std::set<std::pair<int, int>> pixelsOf(const Points& points) {
+    std::set<std::pair<int, int>> out;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        int x0 = points[i].x, y0 = points[i].y;
+        const int x1 = points[i + 1].x, y1 = points[i + 1].y;
+        const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+        const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+        int err = dx + dy;
+        for (;;) {
+            out.insert({x0, y0});
+            if (x0 == x1 && y0 == y1) break;
+            const int e2 = 2 * err;
+            if (e2 >= dy) err += dy, x0 += sx;
+            if (e2 <= dx) err += dx, y0 += sy;
+        }
+    }
+    return out;
+}
+
+TEST_F(PlotDeviceTest, ADenseTraceSendsFewerPointsButTheSamePixels) {
+    // 30000 noisy samples across 800 pixels: ~37 samples per column.
+    std::vector<float> xs(30000), ys(30000);
+    std::mt19937 gen(11);
+    std::normal_distribution<float> noise(0.0f, 40.0f);
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        xs[i] = static_cast<float>(i) * 800.0f / 30000.0f;
+        ys[i] = 250.0f + noise(gen) + (i % 5000 == 0 ? 200.0f : 0.0f);
+    }
+    Points all(xs.size());
+    for (std::size_t i = 0; i < xs.size(); ++i) all[i] = {plotDeviceX(d, xs[i]), plotDeviceY(d, ys[i])};
+
+    plotPolyline(d, xs, ys, static_cast<int>(xs.size()));
+    ASSERT_EQ(canvas.calls.size(), 1u);
+    const Points& sent = canvas.calls[0].points;
+    EXPECT_LE(sent.size(), 4u * 801u);
+    EXPECT_EQ(sent.front(), all.front());
+    EXPECT_EQ(sent.back(), all.back());
+    EXPECT_EQ(pixelsOf(sent), pixelsOf(all));
+
+    // A dashed pen or exclusive-or drawing would show the difference: every point is sent.
+    canvas.clear();
+    plotSetLineStyle(d, 1, 0, 0);
+    plotPolyline(d, xs, ys, static_cast<int>(xs.size()));
+    EXPECT_EQ(canvas.calls.back().points.size(), xs.size());
+    plotSetLineStyle(d, 0, 0, 0);
+    plotSetMix(d, PlotMix::Xor);
+    plotPolyline(d, xs, ys, static_cast<int>(xs.size()));
+    EXPECT_EQ(canvas.calls.back().points.size(), xs.size());
 }
 
 TEST_F(PlotDeviceTest, ClearAndZeroLines) {
