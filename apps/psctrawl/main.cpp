@@ -23,6 +23,7 @@
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/programs.h"
 #include "shell/screenshot_tour.h"
@@ -32,10 +33,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-void usageError(const std::string& text) {
-    std::fprintf(stderr, "psctrawl: %s\n", text.c_str());
-}
 
 // True when a "LABEL=VALUE" setting names the "Frames" row.
 bool setsFrames(const ephys::ParamTable& table, std::string_view setting) {
@@ -51,21 +48,18 @@ std::string valueOf(std::string_view setting) {
     return std::string(value);
 }
 
+// The shared batch options and psctrawl's own.
 struct BatchOptions {
-    QCommandLineOption params{"params", "Read the [Parameters] section of parameter file FILE.", "FILE"};
-    QCommandLineOption set{"set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE"};
-    QCommandLineOption noIni{"no-ini", "Start from the built-in defaults, not from PSCTRAWL.ini."};
-    QCommandLineOption outputDir{"output-dir", "Write the outputs into DIR instead of beside each recording.",
-                                 "DIR"};
+    ephys::BatchCommandLine common{"psctrawl", "PSCTRAWL",
+                                   "Write the outputs into DIR instead of beside each recording."};
     QCommandLineOption overwrite{"overwrite", "Replace outputs that already exist."};
-    QCommandLineOption quiet{"quiet", "Show no progress."};
 };
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     std::vector<std::string> files;
     for (const QString& name : parser.positionalArguments()) files.push_back(name.toStdString());
     if (files.empty()) {
-        usageError("--batch needs one or more recordings (psctrawl --help)");
+        o.common.usageError("--batch needs one or more recordings (psctrawl --help)");
         return kExitUsage;
     }
 
@@ -78,10 +72,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     // "Frames" list from the last two applies to every recording and is checked against each
     // recording's frame count once its header is read.
     std::optional<std::string> frames;
-    ephys::BatchSettings settings;
-    if (!parser.isSet(o.noIni)) settings.iniFile = ephys::iniFilePath("PSCTRAWL");
-    if (parser.isSet(o.params)) settings.paramsFile = parser.value(o.params).toStdString();
-    for (const QString& s : parser.values(o.set)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettings settings = o.common.settings(parser);
     const ephys::BatchSettingsResult applied =
         ephys::paramApplyBatchSettings(table, settings, [&](const std::string& setting) {
             if (!setsFrames(table, setting)) return false;
@@ -89,7 +80,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
             return true;
         });
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
-        usageError(applied.message);
+        o.common.usageError(applied.message);
         return kExitUsage;
     }
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
@@ -103,21 +94,9 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     }
 
     std::string outputDir;
-    if (parser.isSet(o.outputDir)) {
-        outputDir = parser.value(o.outputDir).toStdString();
-        std::error_code ec;
-        if (outputDir.empty()) {
-            usageError("--output-dir needs a folder");
-            return kExitUsage;
-        }
-        std::filesystem::create_directories(outputDir, ec);
-        if (!std::filesystem::is_directory(outputDir, ec)) {
-            usageError("cannot make the output folder " + outputDir);
-            return kExitUsage;
-        }
-    }
+    if (!o.common.outputFolder(parser, outputDir)) return kExitUsage;
 
-    ephys::StderrProgressView view(parser.isSet(o.quiet));
+    ephys::StderrProgressView view(o.common.quiet(parser));
     ephys::ProgressRecord progress;
     progress.view = &view;
     ephys::PscRun run(params, progress, messages);
@@ -155,29 +134,14 @@ int consoleMain(int argc, char* argv[]) {
     QCoreApplication::setApplicationName("psctrawl");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
-        "measures them and writes the event table, summaries and scan file of each recording.");
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption batchOption("batch",
-                                         "Analyse the recordings without a window, write the outputs.");
     const BatchOptions options;
-    parser.addOptions({batchOption, options.params, options.set, options.noIni, options.outputDir,
-                       options.overwrite, options.quiet});
     parser.addPositionalArgument("FILE", "Recordings to analyse (.abf).", "[FILE...]");
-
-    if (!parser.parse(QCoreApplication::arguments())) {
-        usageError(parser.errorText().toStdString());
-        return kExitUsage;
-    }
-    if (parser.isSet(helpOption)) {
-        std::fputs(parser.helpText().toStdString().c_str(), stdout);
-        return kExitDone;
-    }
-    if (!parser.isSet(batchOption)) {
-        usageError("the desktop program takes no options; --batch for the command-line use");
-        return kExitUsage;
-    }
+    if (const std::optional<int> done = options.common.parse(
+            parser,
+            "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
+            "measures them and writes the event table, summaries and scan file of each recording.",
+            "Analyse the recordings without a window, write the outputs.", {options.overwrite}))
+        return *done;
     return runBatch(parser, options);
 }
 

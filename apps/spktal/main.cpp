@@ -23,6 +23,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/graph_window.h"
 #include "shell/programs.h"
@@ -40,24 +41,17 @@ constexpr int kExitUsage = 2;
 constexpr int kFigureWidth = 800;
 constexpr int kFigureHeight = 700;
 
-void usageError(const std::string& text) {
-    std::fprintf(stderr, "spktal: %s\n", text.c_str());
-}
-
+// The shared batch options.
 struct BatchOptions {
-    QCommandLineOption params{"params", "Read the [Parameters] section of parameter file FILE.", "FILE"};
-    QCommandLineOption set{"set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE"};
-    QCommandLineOption noIni{"no-ini", "Start from the built-in defaults, not from SPKTAL.ini."};
-    QCommandLineOption outputDir{"output-dir", "Write the outputs into DIR instead of beside each recording.",
-                                 "DIR"};
-    QCommandLineOption quiet{"quiet", "Show no progress."};
+    ephys::BatchCommandLine common{"spktal", "SPKTAL",
+                                   "Write the outputs into DIR instead of beside each recording."};
 };
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     std::vector<std::string> files;
     for (const QString& name : parser.positionalArguments()) files.push_back(name.toStdString());
     if (files.empty()) {
-        usageError("--batch needs one or more recordings (spktal --help)");
+        o.common.usageError("--batch needs one or more recordings (spktal --help)");
         return kExitUsage;
     }
 
@@ -67,13 +61,10 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     ephys::spikeBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    ephys::BatchSettings settings;
-    if (!parser.isSet(o.noIni)) settings.iniFile = ephys::iniFilePath("SPKTAL");
-    if (parser.isSet(o.params)) settings.paramsFile = parser.value(o.params).toStdString();
-    for (const QString& s : parser.values(o.set)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettings settings = o.common.settings(parser);
     const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
-        usageError(applied.message);
+        o.common.usageError(applied.message);
         return kExitUsage;
     }
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
@@ -86,19 +77,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     }
 
     ephys::SpikeRunOptions options;
-    if (parser.isSet(o.outputDir)) {
-        options.outputDir = parser.value(o.outputDir).toStdString();
-        std::error_code ec;
-        if (options.outputDir.empty()) {
-            usageError("--output-dir needs a folder");
-            return kExitUsage;
-        }
-        std::filesystem::create_directories(options.outputDir, ec);
-        if (!std::filesystem::is_directory(options.outputDir, ec)) {
-            usageError("cannot make the output folder " + options.outputDir);
-            return kExitUsage;
-        }
-    }
+    if (!o.common.outputFolder(parser, options.outputDir)) return kExitUsage;
 
     // What the desktop program puts on the clipboard goes to standard output, one text per
     // recording as it is done.
@@ -121,14 +100,14 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
             messages.show(ephys::MessageKind::PlainError, ephys::kPlainErrorCaption,
                           "Could not write the F/I plots " + base + ".svg/.png: " + error);
             figuresWritten = false;
-        } else if (!parser.isSet(o.quiet)) {
+        } else if (!o.common.quiet(parser)) {
             std::fprintf(stderr, "F/I plots: %s.svg, %s.png\n", base.c_str(), base.c_str());
         }
     };
 
     std::vector<ephys::SpikeFileResult> results;
     {
-        ephys::StderrProgressView view(parser.isSet(o.quiet));
+        ephys::StderrProgressView view(o.common.quiet(parser));
         ephys::ProgressRecord progress;
         progress.view = &view;
         ephys::spikeCountSelection(params, files, progress, messages, options, printResult, false, &results);
@@ -160,29 +139,15 @@ int consoleMain(int argc, char* argv[]) {
     QCoreApplication::setApplicationName("spktal");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Spike detector: counts action potentials per sweep and channel in ABF recordings, with latencies, "
-        "bursts, instantaneous frequencies and frequency/current fits, and writes its text outputs beside "
-        "each recording.");
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption batchOption("batch", "Count the spikes without a window, write the outputs.");
     const BatchOptions options;
-    parser.addOptions(
-        {batchOption, options.params, options.set, options.noIni, options.outputDir, options.quiet});
     parser.addPositionalArgument("FILE", "Recordings to analyse (.abf).", "[FILE...]");
-
-    if (!parser.parse(QCoreApplication::arguments())) {
-        usageError(parser.errorText().toStdString());
-        return kExitUsage;
-    }
-    if (parser.isSet(helpOption)) {
-        std::fputs(parser.helpText().toStdString().c_str(), stdout);
-        return kExitDone;
-    }
-    if (!parser.isSet(batchOption)) {
-        usageError("the desktop program takes no options; --batch for the command-line use");
-        return kExitUsage;
-    }
+    if (const std::optional<int> done = options.common.parse(
+            parser,
+            "Spike detector: counts action potentials per sweep and channel in ABF recordings, with "
+            "latencies, bursts, instantaneous frequencies and frequency/current fits, and writes its text "
+            "outputs beside each recording.",
+            "Count the spikes without a window, write the outputs."))
+        return *done;
     return runBatch(parser, options);
 }
 

@@ -22,6 +22,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/programs.h"
 #include "shell/screenshot_tour.h"
@@ -41,10 +42,13 @@ void usageError(const std::string& text) {
     std::fprintf(stderr, "swg: %s\n", text.c_str());
 }
 
-int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsOption,
-             const QCommandLineOption& setOption, const QCommandLineOption& noIniOption,
-             const QCommandLineOption& outputDirOption, const QCommandLineOption& quietOption,
-             const QCommandLineOption& seedOption) {
+// The shared batch options and swg's own.
+struct BatchOptions {
+    ephys::BatchCommandLine common{"swg", "SWG", "Write into DIR instead of ~/data."};
+    QCommandLineOption seed{"seed", "Fixed random seed N (1 to 2147483646) for reproducible noise.", "N"};
+};
+
+int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
     if (!parser.positionalArguments().isEmpty()) {
         usageError("--batch takes no file names, got \"" +
                    parser.positionalArguments().join(' ').toStdString() + "\"");
@@ -56,10 +60,7 @@ int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsO
     ephys::waveBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    ephys::BatchSettings settings;
-    if (!parser.isSet(noIniOption)) settings.iniFile = ephys::iniFilePath("SWG");
-    if (parser.isSet(paramsOption)) settings.paramsFile = parser.value(paramsOption).toStdString();
-    for (const QString& s : parser.values(setOption)) settings.sets.push_back(s.toStdString());
+    const ephys::BatchSettings settings = o.common.settings(parser);
     const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
         usageError(applied.message);
@@ -76,17 +77,17 @@ int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsO
     }
 
     ephys::WaveRunOptions options;
-    if (parser.isSet(seedOption)) {
+    if (parser.isSet(o.seed)) {
         bool ok = false;
-        const long long seed = parser.value(seedOption).toLongLong(&ok);
+        const long long seed = parser.value(o.seed).toLongLong(&ok);
         if (!ok || seed < 1 || seed > kLargestSeed) {
             usageError("--seed must be a whole number from 1 to " + std::to_string(kLargestSeed));
             return kExitUsage;
         }
         options.seed = static_cast<std::int32_t>(seed);
     }
-    if (parser.isSet(outputDirOption)) {
-        options.directory = parser.value(outputDirOption).toStdString();
+    if (parser.isSet(o.common.outputDir_)) {
+        options.directory = parser.value(o.common.outputDir_).toStdString();
         if (options.directory.empty()) {
             usageError("--output-dir needs a folder");
             return kExitUsage;
@@ -100,7 +101,7 @@ int runBatch(const QCommandLineParser& parser, const QCommandLineOption& paramsO
 
     ephys::WaveRunResult result;
     {
-        ephys::StderrProgressView view(parser.isSet(quietOption));
+        ephys::StderrProgressView view(o.common.quiet(parser));
         ephys::ProgressRecord progress;
         progress.view = &view;
         ephys::WaveState state;
@@ -123,36 +124,14 @@ int consoleMain(int argc, char* argv[]) {
     QCoreApplication::setApplicationName("swg");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Stimulus waveform generator: noise, chirp, reverse chirp, sine or pulse "
-        "train inside a current step, written as an ATF file.");
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption batchOption("batch",
-                                         "Write one waveform file without a window and print its path.");
-    const QCommandLineOption paramsOption("params", "Read the [Parameters] section of parameter file FILE.",
-                                          "FILE");
-    const QCommandLineOption setOption("set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE");
-    const QCommandLineOption noIniOption("no-ini", "Start from the built-in defaults, not from SWG.ini.");
-    const QCommandLineOption outputDirOption("output-dir", "Write into DIR instead of ~/data.", "DIR");
-    const QCommandLineOption quietOption("quiet", "Show no progress.");
-    const QCommandLineOption seedOption("seed",
-                                        "Fixed random seed N (1 to 2147483646) for reproducible noise.", "N");
-    parser.addOptions(
-        {batchOption, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption});
-
-    if (!parser.parse(QCoreApplication::arguments())) {
-        usageError(parser.errorText().toStdString());
-        return kExitUsage;
-    }
-    if (parser.isSet(helpOption)) {
-        std::fputs(parser.helpText().toStdString().c_str(), stdout);
-        return kExitDone;
-    }
-    if (!parser.isSet(batchOption)) {
-        usageError("the desktop program takes no options; --batch for the command-line use");
-        return kExitUsage;
-    }
-    return runBatch(parser, paramsOption, setOption, noIniOption, outputDirOption, quietOption, seedOption);
+    const BatchOptions options;
+    if (const std::optional<int> done = options.common.parse(
+            parser,
+            "Stimulus waveform generator: noise, chirp, reverse chirp, sine or pulse train inside a current "
+            "step, written as an ATF file.",
+            "Write one waveform file without a window and print its path.", {options.seed}))
+        return *done;
+    return runBatch(parser, options);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#include "shell/batch_command_line.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "params/param_files.h"
+
+namespace ephys {
+
+BatchCommandLine::BatchCommandLine(std::string program, std::string iniName, const QString& outputDirHelp)
+    : params_("params", "Read the [Parameters] section of parameter file FILE.", "FILE"),
+      set_("set", "Set one parameter, LABEL=VALUE (repeatable).", "LABEL=VALUE"),
+      noIni_("no-ini",
+             QString::fromStdString("Start from the built-in defaults, not from " + iniName + ".ini.")),
+      outputDir_("output-dir", outputDirHelp, "DIR"),
+      quiet_("quiet", "Show no progress."),
+      program_(std::move(program)),
+      iniName_(std::move(iniName)) {}
+
+std::optional<int> BatchCommandLine::parse(QCommandLineParser& parser, const QString& description,
+                                           const QString& batchHelp, const QList<QCommandLineOption>& extra) const {
+    parser.setApplicationDescription(description);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption batchOption("batch", batchHelp);
+    parser.addOptions({batchOption, params_, set_, noIni_, outputDir_, quiet_});
+    parser.addOptions(extra);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        usageError(parser.errorText().toStdString());
+        return kBatchExitUsage;
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(parser.helpText().toStdString().c_str(), stdout);
+        return kBatchExitDone;
+    }
+    if (!parser.isSet(batchOption)) {
+        usageError("the desktop program takes no options; --batch for the command-line use");
+        return kBatchExitUsage;
+    }
+    return std::nullopt;
+}
+
+BatchSettings BatchCommandLine::settings(const QCommandLineParser& parser) const {
+    BatchSettings settings;
+    if (!parser.isSet(noIni_)) settings.iniFile = iniFilePath(iniName_);
+    if (parser.isSet(params_)) settings.paramsFile = parser.value(params_).toStdString();
+    for (const QString& s : parser.values(set_)) settings.sets.push_back(s.toStdString());
+    return settings;
+}
+
+bool BatchCommandLine::outputFolder(const QCommandLineParser& parser, std::string& folder) const {
+    folder.clear();
+    if (!parser.isSet(outputDir_)) return true;
+    folder = parser.value(outputDir_).toStdString();
+    if (folder.empty()) {
+        usageError("--output-dir needs a folder");
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!std::filesystem::is_directory(folder, ec)) {
+        usageError("cannot make the output folder " + folder);
+        return false;
+    }
+    return true;
+}
+
+void BatchCommandLine::usageError(const std::string& text) const {
+    std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
+}
+
+}  // namespace ephys

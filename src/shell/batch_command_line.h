@@ -1,0 +1,53 @@
+// The command line the analysis programs share in batch mode: --help, --batch, --params,
+// --set, --no-ini, --output-dir and --quiet, the order in which their settings apply, and the
+// output folder. Each program adds its own options and runs its own recordings.
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+#include "params/param_settings.h"
+
+namespace ephys {
+
+inline constexpr int kBatchExitDone = 0;
+inline constexpr int kBatchExitFailed = 1;
+inline constexpr int kBatchExitUsage = 2;
+
+class BatchCommandLine {
+  public:
+    // `program` prefixes the usage messages ("psctrawl: ..."); `iniName` names the settings file
+    // (PSCTRAWL for PSCTRAWL.ini); `outputDirHelp` says where outputs go without --output-dir.
+    BatchCommandLine(std::string program, std::string iniName, const QString& outputDirHelp);
+
+    // Declares --help, --batch (described by `batchHelp`), the shared options and `extra`, and
+    // parses the application's arguments. Returns the exit status when the program is done (help
+    // shown, bad usage, no --batch), nothing when the batch run goes ahead.
+    std::optional<int> parse(QCommandLineParser& parser, const QString& description, const QString& batchHelp,
+                             const QList<QCommandLineOption>& extra = {}) const;
+
+    // Built-in defaults, then the settings file (unless --no-ini), then --params, then each --set.
+    BatchSettings settings(const QCommandLineParser& parser) const;
+
+    // The --output-dir folder, made when missing; empty without the option. False, with the usage
+    // message written, when the folder is empty or cannot be made.
+    bool outputFolder(const QCommandLineParser& parser, std::string& folder) const;
+
+    bool quiet(const QCommandLineParser& parser) const { return parser.isSet(quiet_); }
+
+    // "program: text" on standard error.
+    void usageError(const std::string& text) const;
+
+    QCommandLineOption params_, set_, noIni_, outputDir_, quiet_;
+
+  private:
+    std::string program_;
+    std::string iniName_;
+};
+
+}  // namespace ephys
