@@ -34,8 +34,15 @@ void DisplaySurface::resizeEvent(QResizeEvent* event) {
     const QSize size = event->size().expandedTo(QSize(1, 1));
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        displayImage_ = QImage(size, QImage::Format_RGB32);
-        displayImage_.fill(Qt::white);
+        // The picture is kept, scaled to the new size, until the next frame is drawn (a paused run
+        // may wait long for it); the live display scales its transforms to match.
+        if (displayImage_.width() > 1 && displayImage_.height() > 1) {
+            displayImage_ = displayImage_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .convertToFormat(QImage::Format_RGB32);
+        } else {
+            displayImage_ = QImage(size, QImage::Format_RGB32);
+            displayImage_.fill(Qt::white);
+        }
     }
     if (onResize) onResize(size);
     QWidget::resizeEvent(event);

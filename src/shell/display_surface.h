@@ -18,12 +18,12 @@ class DisplaySurface final : public QWidget {
     explicit DisplaySurface(QWidget* parent = nullptr);
 
     // Runs `draw` on the image with the lock held (any thread). The image is as large as the
-    // widget and white until something is drawn.
+    // widget, white until something is drawn, and scaled with the widget when it is resized.
     void withImage(const std::function<void(QImage&)>& draw);
     // Schedules a repaint of the widget (any thread).
     void requestRepaint();
     // Called on the GUI thread with the new image size after every resize (the live display
-    // keeps its panel layout in step with it). The image is white again at that point.
+    // keeps its panel layout in step with it). The image holds the old picture, scaled.
     std::function<void(QSize)> onResize;
 
   protected:

@@ -1,5 +1,7 @@
 #include "shell/psc_live_view.h"
 
+#include <algorithm>
+
 #include <QImage>
 #include <QPainter>
 
@@ -9,8 +11,8 @@
 
 namespace ephys {
 
-PscLiveView::PscLiveView(DisplaySurface& surface, const PscParameters& params)
-    : surface_(surface), live_(device_, params) {
+PscLiveView::PscLiveView(DisplaySurface& surface, PscParameters& params)
+    : surface_(surface), params_(params), live_(device_, params) {
     device_.repaintWindow = [this] { surface_.requestRepaint(); };
 }
 
@@ -34,7 +36,7 @@ void PscLiveView::paint(const std::function<void()>& step) {
     surface_.withImage([&](QImage& image) {
         // The window may have been resized since the last step: the device follows the image.
         if (image.width() != device_.deviceWidth || image.height() != device_.deviceHeight)
-            plotSetDeviceSize(device_, image.width(), image.height());
+            followResize(image.width(), image.height());
         QPainter painter(&image);
         QPainterCanvas canvas(painter);
         device_.canvas = &canvas;
@@ -45,6 +47,20 @@ void PscLiveView::paint(const std::function<void()>& step) {
         device_.canvas = nullptr;
     });
     surface_.requestRepaint();
+}
+
+void PscLiveView::followResize(int width, int height) {
+    const float sx = static_cast<float>(width) / static_cast<float>(std::max(device_.deviceWidth, 1));
+    const float sy = static_cast<float>(height) / static_cast<float>(std::max(device_.deviceHeight, 1));
+    device_.scaleX *= sx;
+    device_.offsetX *= sx;
+    device_.scaleY *= sy;
+    device_.offsetY *= sy;
+    for (std::size_t i = 0; i < params_.traceScaleY.size(); ++i) {
+        params_.traceScaleY[i] *= sy;
+        params_.traceOffsetY[i] *= sy;
+    }
+    plotSetDeviceSize(device_, width, height);
 }
 
 void PscLiveView::frameStart(int frameNumber, int frameLength, float triggerLevel) {

@@ -18,7 +18,7 @@ struct PscRun;
 
 class PscLiveView final : public PscDisplay {
   public:
-    PscLiveView(DisplaySurface& surface, const PscParameters& params);
+    PscLiveView(DisplaySurface& surface, PscParameters& params);
 
     // Hooks the display into a run: the frame drawing at the start of each recording and before
     // each frame, and the detector's marks.
@@ -41,7 +41,12 @@ class PscLiveView final : public PscDisplay {
     // Runs one drawing step on the image with the lock held, then asks for a repaint.
     void paint(const std::function<void()>& step);
 
+    // The window was resized and its image scaled with it: the transforms follow, so that the marks
+    // still to come for this frame land on the scaled picture.
+    void followResize(int width, int height);
+
     DisplaySurface& surface_;
+    PscParameters& params_;
     PlotDevice device_;
     PscLiveDisplay live_;
     bool blank_ = false;  // the image holds nothing but the cleared window (worker thread only)
