@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 
 #include "psc/event_measurement.h"
@@ -220,9 +221,11 @@ bool analyseTrigger(FrameWork& w, int j) {
 
     m.charge = type == 1 ? pscEventCharge(b, dt, e, m.decay10Index) : -1.0f;
 
+    // A half width of -1 could not be measured (nor can one that is not a number); any other
+    // value, 0 and below included, is held against the limit.
     const float h = p.halfWidthCriterion;
     if (h != 0.0f) {
-        if (!(m.halfWidth > 0.0f)) type = 4;
+        if (m.halfWidth == -1.0f || std::isnan(m.halfWidth)) type = 4;
         if (h > 0.0f && m.halfWidth < h) type = 4;
         if (h < 0.0f && m.halfWidth > -h) type = 4;
     }

@@ -312,6 +312,40 @@ TEST(PscDetectFrame, HalfWidthRule) {
     }
 }
 
+// A half width that was measured as 0 is compared against the limit like any other width; only
+// one that could not be measured (-1) is rejected whatever the limit.
+TEST(PscDetectFrame, HalfWidthRuleTellsAZeroWidthFromAnUnmeasuredOne) {
+    // Over the 5-sample peak average, 100 pA at 48, 51 and 52 peak at 50 (60 pA), where the current
+    // and the sample before it are already back at the baseline: the 50 % crossings before and
+    // after the peak are the same point, and the half width is 0.
+    auto comb = [](int i) { return i == 48 || i == 51 || i == 52 ? 100.0f : 0.0f; };
+    const std::pair<float, int> cases[] = {{-2.5f, 1}, {2.5f, 4}};
+    for (auto [criterion, type] : cases) {
+        Frame f;
+        f.p.halfWidthCriterion = criterion;
+        f.p.averagePeakTime = 0.625f;
+        f.fill(comb);
+        for (int k = 40; k <= 43; ++k) f.b.didt(k) = 50.0f;
+        f.run();
+        ASSERT_EQ(f.seen.shapes.size(), 1u) << criterion;
+        EXPECT_EQ(f.seen.shapes[0].halfWidthMs, 0.0f);
+        EXPECT_EQ(f.seen.triggers.at(0)[0], type) << criterion;
+        EXPECT_EQ(f.table.count(), type == 1 ? 1 : 0) << criterion;
+    }
+
+    // A step that never decays has no 50 % crossing after its peak: its width is not measured and
+    // it is rejected, though -1 taken as a width would pass this limit.
+    Frame f;
+    f.p.halfWidthCriterion = -2.5f;
+    f.fill([](int i) { return i >= 41 ? 100.0f : 0.0f; });
+    for (int k = 37; k <= 40; ++k) f.b.didt(k) = 50.0f;
+    f.run();
+    ASSERT_EQ(f.seen.shapes.size(), 1u);
+    EXPECT_EQ(f.seen.shapes[0].halfWidthMs, -1.0f);
+    EXPECT_EQ(f.seen.triggers.at(0)[0], 4);
+    EXPECT_EQ(f.table.count(), 0);
+}
+
 // The triangle's slope peaks at 51 (100 pA/ms) and turns to -20 pA/ms at 59; a dip of -30 pA/ms is
 // put at 45.
 TEST(PscDetectFrame, InvertedSlopeTests) {
