@@ -37,10 +37,12 @@ void pickScaled(const std::int16_t* __restrict raw, int channels, int position, 
     for (; i < samples; ++i) out[i] = static_cast<float>(src[i * channels]) * scale + offset;
 }
 
-void pickStored(const float* __restrict raw, int channels, int position, std::int64_t samples,
+// The same for stored floats, which hold the channel's own units: `factor` brings them to pA (1000
+// for a channel in nA, else 1, which keeps every value as stored).
+void pickStored(const float* __restrict raw, int channels, int position, std::int64_t samples, float factor,
                 float* __restrict out) {
     const float* src = raw + position;
-    for (std::int64_t i = 0; i < samples; ++i) out[i] = src[i * channels];
+    for (std::int64_t i = 0; i < samples; ++i) out[i] = src[i * channels] * factor;
 }
 
 void subtract(float* values, std::int64_t n, float amount) {
@@ -230,7 +232,7 @@ int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, Psc
         const std::int64_t n = abfReadData(reader.dataFile, header, firstValue, wanted * channels,
                                            std::as_writable_bytes(std::span(reader.raw32)), error);
         got = n / channels;
-        pickStored(reader.raw32.data(), channels, position, got, current + lead);
+        pickStored(reader.raw32.data(), channels, position, got, p.channelScale, current + lead);
     } else {
         if (reader.raw16.size() < values) reader.raw16.resize(values);
         const std::int64_t n = abfReadData(reader.dataFile, header, firstValue, wanted * channels,

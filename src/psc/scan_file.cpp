@@ -70,8 +70,10 @@ class RecordingSamples {
     }
 
     // `length` samples of the analysed channel from sample point `first` on; positions before the
-    // data take its first sample, positions after it its last one.
-    void trace(std::int64_t first, std::size_t length, float scale, std::vector<std::int16_t>& out) {
+    // data take its first sample, positions after it its last one. Stored floats are brought to pA
+    // by `toPicoampere` and then counted in units of `scale`.
+    void trace(std::int64_t first, std::size_t length, float toPicoampere, float scale,
+               std::vector<std::int16_t>& out) {
         out.assign(length, 0);
         if (points_ <= 0 || length == 0) return;
         const std::int64_t last = first + static_cast<std::int64_t>(length) - 1;
@@ -92,7 +94,7 @@ class RecordingSamples {
                 const std::uint32_t bits =
                     static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
                     (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-                const float units = std::trunc(std::bit_cast<float>(bits) / scale);
+                const float units = std::trunc(std::bit_cast<float>(bits) * toPicoampere / scale);
                 out[k] = std::isnan(units)
                              ? std::int16_t{0}
                              : static_cast<std::int16_t>(std::clamp(units, -32768.0f, 32767.0f));
@@ -184,6 +186,8 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
         return false;
     }
 
+    // Float samples are in the channel's units; the frames read them in pA by this factor.
+    const float toPicoampere = p.floatData != 0 ? p.channelScale : 1.0f;
     if (p.floatData != 0) p.channelScale = kScanFloatScale;
     const int count = std::clamp(table.count(), 0, kMaxEvents);
     const int blocks = std::max(0, p.exportBlocks);
@@ -238,7 +242,7 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
 
         const std::int64_t first = nearestSample(table.at(kSampleTime, row), p.sampleInterval) -
                                    static_cast<std::int64_t>(length / 10);
-        recording.trace(first, length, p.channelScale, samples);
+        recording.trace(first, length, toPicoampere, p.channelScale, samples);
         trace.resize(length * 2);
         for (std::size_t k = 0; k < length; ++k) {
             const auto u = static_cast<std::uint16_t>(samples[k]);

@@ -44,8 +44,9 @@ ScanBlock pscScanHeader(float sampleIntervalMs, float adcRange, float scale, std
 // path in the output folder (the recording's own folder when outputDir is empty): the save-name
 // check with "Scan Files" (ask unless "Over write output files" is Y), the header, then each
 // event's record and trace read from the recording. Float recordings get channelScale 0.0189198
-// first (kept in `p`) and their samples are stored as value / channelScale truncated toward zero
-// (clamped to 16 bits). Positions outside the recording's data take its first or last sample. A
+// first (kept in `p`) and their samples are stored as their value in pA (the stored value times
+// the channelScale they had: 1000 for nA) / channelScale, truncated toward zero (clamped to 16
+// bits). Positions outside the recording's data take its first or last sample. A
 // Cancel through the progress record ends the file after the current event.
 //
 // Returns true when a scan file was written. A refusal writes nothing; a recording that cannot be

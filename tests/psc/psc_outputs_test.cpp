@@ -15,6 +15,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_writer.h"
+#include "psc/recording_frames.h"
 #include "psc/scan_file.h"
 
 namespace ephys {
@@ -520,7 +521,7 @@ struct ScanCase {
     PscParameters p = quietParameters();
     PscEventTable table;
 
-    explicit ScanCase(const std::vector<float>& values = {}) {
+    explicit ScanCase(const std::vector<float>& values = {}, const char* floatUnits = "pA") {
         AbfWriteSpec layout;
         layout.sampleIntervalUs = 125.0;
         layout.sweepCount = 2;
@@ -536,7 +537,7 @@ struct ScanCase {
             EXPECT_TRUE(writeAbfFile(recording, layout, data, {}, &error)) << error;
         } else {
             layout.format = AbfSampleFormat::Float32;
-            layout.channels = {{0, "IN 0", "pA", 1.0, 0.0}};
+            layout.channels = {{0, "IN 0", floatUnits, 1.0, 0.0}};
             std::vector<std::vector<float>> data(1, std::vector<float>(2000, 0.0f));
             std::copy(values.begin(), values.end(), data[0].begin());
             EXPECT_TRUE(writeAbfFile(recording, layout, data, {}, &error)) << error;
@@ -553,8 +554,12 @@ struct ScanCase {
         p.channelCount = values.empty() ? 2 : 1;
         p.channelNumber = values.empty() ? 1 : 0;
         p.dataOffset = header.dataOffsetBytes;
-        p.channelScale = 0.5f;
-        p.channelTitle = "IN 1 (mV)";
+        if (values.empty()) {
+            p.channelScale = 0.5f;
+            p.channelTitle = "IN 1 (mV)";
+        } else {
+            pscSetupChannel(header, p);  // floats: scale 1, or 1000 from nA to pA
+        }
         // Sample positions 100.5 (halves go up: 101), 5 and 1990.
         fill(table, {
                         {'2', 12.5f, -20.0f, 1.25f, 3.5f, 7.0f, -70.0f, 1.5f, 0.0f, 0.0f, 12.5625f},
@@ -624,6 +629,16 @@ TEST(PscScanFile, FloatRecording) {
     EXPECT_TRUE(bytes.starts_with("DT= 0.125       \\BC= 0.01892     \\"));
     const std::int16_t expected[] = {52, -52, 32767, 1, 0};
     for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(sampleAt(bytes, 1024 + 2 * k), expected[k]) << k;
+
+    // Values in nA are stored as the pA they stand for: 0.001 nA is 1 pA.
+    ScanCase na({0.0f, 0.001f, -0.001f, 0.5f, 0.00001892f}, "nA");
+    na.table.setCount(1);
+    na.table.at(kSampleTime, 1) = 26 * 0.125f;
+    ASSERT_TRUE(pscExportScan(na.recording, "", na.table, na.p, na.header, progress, messages));
+    const std::string naBytes = na.scanFile();
+    ASSERT_EQ(naBytes.size(), 512u * 3);
+    const std::int16_t inPa[] = {52, -52, 26427, 1};
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(sampleAt(naBytes, 1024 + 2 * k), inPa[k]) << k;
 }
 
 TEST(PscScanFile, RefusalFailureAndCancel) {

@@ -285,6 +285,24 @@ TEST(ReadFrameTest, FloatSamplesAreTakenAsStored) {
         ASSERT_FLOAT_EQ(rec.buffers.current(k), values[static_cast<std::size_t>(1000 + k)]);
 }
 
+TEST(ReadFrameTest, FloatSamplesInNanoampereAreReadInPicoampere) {
+    ScratchDir dir;
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.format = AbfSampleFormat::Float32;
+    layout.totalSamples = 3000;
+    layout.channels = {{0, "Imemb", "nA", 1.0, 0.0}};
+    std::vector<float> values(3000);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = 0.002f * static_cast<float>(i) - 1.5f;
+    ASSERT_TRUE(writeAbfFile(dir.path + "/na.abf", layout, std::vector<std::vector<float>>{values}));
+    PscParameters p = plain(1000);
+    OpenRecording rec(dir.path + "/na.abf", p);
+    EXPECT_EQ(p.channelTitle, "Imemb (pA)");
+    rec.read(p, 2);
+    for (int k = -200; k < 2000; ++k)
+        ASSERT_FLOAT_EQ(rec.buffers.current(k), 1000.0f * values[static_cast<std::size_t>(1000 + k)]) << k;
+}
+
 TEST(DifferentiateTest, SlopeOverWholeSamplesOfTheWindowAndZerosBeforeIt) {
     PscParameters p;
     p.sampleInterval = 0.05f;
