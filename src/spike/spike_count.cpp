@@ -383,6 +383,10 @@ bool SpikeRun::run(SpikeFileResult& result) {
 std::optional<std::string> spikeCheckParams(const SpikeParams& params) {
     if (params.intervalToMeasure < 1) return refusal("Interval to Measure");
     if (params.spikesPerBurst < 1) return refusal("# spikes/burst");
+    // The completion slope is the trigger slope scaled by ascending / descending: a descending
+    // amount of 0 leaves no slope at which a spike could complete.
+    if (params.descendingSlopeFactor == 0.0f)
+        return std::string("Amount descending slope > noise\nmust be a number other than 0!");
     return std::nullopt;
 }
 

@@ -39,8 +39,9 @@ struct SpikeFileResult {
     int sweeps = 0;
 };
 
-// The settings a run cannot work with: "Interval to Measure" and "# spikes/burst" below 1. Returns
-// the "Parameter Error" text of the first refused row, nothing when the settings are usable.
+// The settings a run cannot work with: "Interval to Measure" and "# spikes/burst" below 1, an
+// "Amount descending slope > noise" of 0. Returns the "Parameter Error" text of the first refused
+// row, nothing when the settings are usable.
 std::optional<std::string> spikeCheckParams(const SpikeParams& params);
 
 // Counts the spikes of one recording and writes its outputs. Progress goes to `progress` (line 1

@@ -369,6 +369,17 @@ TEST(SpikeCountCommand, FailuresRefusalsAndTheCompletionText) {
         EXPECT_NE(refused.entries()[0].text.find("\nmust be an integer between 1 and 2147483647!"),
                   std::string::npos);
     }
+    // A descending amount of 0 would leave every spike without a completion slope; any other
+    // amount runs.
+    SpikeParams flat;
+    flat.descendingSlopeFactor = -0.0f;
+    CapturedMessages refused;
+    EXPECT_FALSE(spikeCountSelection(flat, paths, progress, refused, {}, nullptr, false));
+    ASSERT_EQ(refused.entries().size(), 1u);
+    EXPECT_EQ(refused.entries()[0].caption + ": " + refused.entries()[0].text,
+              "Parameter Error: Amount descending slope > noise\nmust be a number other than 0!");
+    flat.descendingSlopeFactor = -2.0f;
+    EXPECT_EQ(spikeCheckParams(flat), std::nullopt);
 }
 
 TEST(SpikeCountCommand, ATagArrayCutShortEndsTheRun) {
