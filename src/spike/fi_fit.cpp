@@ -1,5 +1,7 @@
 #include "spike/fi_fit.h"
 
+#include <cmath>
+
 #include "spike/spike_text.h"
 
 namespace ephys {
@@ -9,6 +11,12 @@ namespace {
 // Writes -0 as 0, so that no cell reads "-0.00" for a value that is exactly zero.
 double unsignedZero(double x) {
     return x == 0.0 ? 0.0 : x;
+}
+
+// A value with two decimals, or `missing` for a value the fit does not have.
+std::string valueText(bool has, double x, const char* missing) {
+    if (!has || !std::isfinite(x)) return missing;
+    return formatText("%.2f", unsignedZero(x));
 }
 
 }  // namespace
@@ -50,10 +58,9 @@ FiFit fiFitLine(std::span<const FiPoint> points) {
     if (d != 0.0) {
         fit.slope = (n * sxy - sx * sy) / d;
         fit.intercept = (sxx * sy - sx * sxy) / d;
-    } else {
-        fit.slope = 1e15;
-        fit.intercept = 0.0;
+        fit.hasLine = std::isfinite(fit.slope) && std::isfinite(fit.intercept);
     }
+    if (!fit.hasLine) fit.slope = fit.intercept = 0.0;
     const double c = n * sxy - sx * sy;
     const double e = n * syy - sy * sy;
     // In exact arithmetic the covariance is 0 whenever either spread is; rounding can leave it a
@@ -63,10 +70,15 @@ FiFit fiFitLine(std::span<const FiPoint> points) {
     } else {
         fit.rSquared = 1.0;
     }
-    fit.xIntercept = unsignedZero(-fit.intercept / fit.slope);
+    // A flat line never reaches frequency 0.
+    if (fit.hasLine && fit.slope != 0.0) {
+        const double x = -fit.intercept / fit.slope;
+        fit.hasXIntercept = std::isfinite(x);
+        if (fit.hasXIntercept) fit.xIntercept = unsignedZero(x);
+    }
     if (!points.empty()) {
         fit.lastStimulus = points.back().stimulus;
-        fit.fittedAtLast = fit.slope * fit.lastStimulus + fit.intercept;
+        if (fit.hasLine) fit.fittedAtLast = fit.slope * fit.lastStimulus + fit.intercept;
     }
     return fit;
 }
@@ -76,9 +88,13 @@ std::string fiTableText(const std::array<FiFit, kFiSeriesCount>& fits) {
         "Interval Number\tSlope\tY Intercept\tX intercept\tR sq\tn\tLast Stim\tfit Y (last stim)\n";
     for (int k = 0; k < kFiSeriesCount; ++k) {
         const FiFit& f = fits[static_cast<std::size_t>(k)];
-        appendFormat(text, "%d\t%.2f\t%.2f\t%.2f\t%.2f\t%d\t%.2f\t%.2f\n", k + 1, unsignedZero(f.slope),
-                     unsignedZero(f.intercept), f.xIntercept, unsignedZero(f.rSquared), f.n,
-                     unsignedZero(f.lastStimulus), unsignedZero(f.fittedAtLast));
+        // A series without points has 0 for its last stimulus and the frequency there.
+        const bool fitted = f.hasLine || f.n == 0;
+        appendFormat(
+            text, "%d\t%s\t%s\t%s\t%s\t%d\t%s\t%s\n", k + 1, valueText(f.hasLine, f.slope, "").c_str(),
+            valueText(f.hasLine, f.intercept, "").c_str(),
+            valueText(f.hasXIntercept, f.xIntercept, "").c_str(), valueText(true, f.rSquared, "").c_str(),
+            f.n, valueText(true, f.lastStimulus, "").c_str(), valueText(fitted, f.fittedAtLast, "").c_str());
     }
     return text;
 }
@@ -88,8 +104,9 @@ std::string fiSummaryText(const std::string& name, const std::array<FiFit, kFiSe
     appendFormat(text, "File: %s\n\nIntrvl\tF/I slp\tX int\tR sq\n", name.c_str());
     for (int k = 0; k < kFiSeriesCount; ++k) {
         const FiFit& f = fits[static_cast<std::size_t>(k)];
-        appendFormat(text, "%d\t%.2f\t%.2f\t%.2f\n", k + 1, unsignedZero(f.slope), f.xIntercept,
-                     unsignedZero(f.rSquared));
+        appendFormat(text, "%d\t%s\t%s\t%s\n", k + 1, valueText(f.hasLine, f.slope, "none").c_str(),
+                     valueText(f.hasXIntercept, f.xIntercept, "none").c_str(),
+                     valueText(true, f.rSquared, "none").c_str());
     }
     return text;
 }

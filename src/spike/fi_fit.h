@@ -24,14 +24,18 @@ struct FiSeriesSet {
     std::array<std::vector<FiPoint>, kFiSeriesCount> series;
 };
 
+// A series whose points all lie at one stimulus (or that has none) has no line: no slope and no
+// intercepts. A flat line (slope 0) has no X intercept.
 struct FiFit {
+    bool hasLine = false;
     double slope = 0.0;
-    double intercept = 0.0;   // frequency at stimulus 0
+    double intercept = 0.0;  // frequency at stimulus 0
+    bool hasXIntercept = false;
     double xIntercept = 0.0;  // stimulus at frequency 0
     double rSquared = 0.0;
     int n = 0;
     double lastStimulus = 0.0;  // the stimulus of the series' last point (0 without points)
-    double fittedAtLast = 0.0;  // the line's frequency there (0 without points)
+    double fittedAtLast = 0.0;  // the line's frequency there (0 without points or line)
 };
 
 // Instantaneous frequencies F(k) = 1000 / (t_k - t_(k-1)) Hz for k = 2 .. q of latencies in ms;
@@ -43,13 +47,16 @@ std::vector<double> fiInstantFrequencies(std::span<const float> latencies);
 void fiAddSweep(FiSeriesSet& set, double stimulus, std::span<const float> latencies, int interval);
 
 // The least-squares line frequency = slope x stimulus + intercept. A zero determinant (no points,
-// or all at one stimulus) gives slope 1e15 and intercept 0; a zero covariance gives R sq 1.
+// or all at one stimulus) gives no line; a zero covariance gives R sq 1.
 FiFit fiFitLine(std::span<const FiPoint> points);
 
-// The fit table appended to the frequency file: a heading and one row per series.
+// The fit table appended to the frequency file: a heading and one row per series. What a fit does
+// not have (slope and intercepts without a line, the X intercept of a flat line, the fitted
+// frequency of points without a line) is an empty cell.
 std::string fiTableText(const std::array<FiFit, kFiSeriesCount>& fits);
 
-// The result text: "File: <name>", then slope, X intercept and R sq of each series.
+// The result text: "File: <name>", then slope, X intercept and R sq of each series; a value the
+// fit does not have reads "none".
 std::string fiSummaryText(const std::string& name, const std::array<FiFit, kFiSeriesCount>& fits);
 
 }  // namespace ephys

@@ -15,7 +15,7 @@ std::string formatText(const char* format, const char* text) {
 }
 
 std::string formatSlope(double slope) {
-    char buffer[512];  // a slope of 1e15 (all points at one stimulus) still fits
+    char buffer[512];  // room for the widest double
     std::snprintf(buffer, sizeof buffer, "f/I slope %0.2f", slope);
     return buffer;
 }
@@ -39,7 +39,7 @@ FiPlot fiBuildPlots(const std::string& recordingPath, const FiSeriesSet& set,
         for (const FiPoint& p : points) {
             xs.push_back(static_cast<float>(p.stimulus));
             ys.push_back(static_cast<float>(p.frequency));
-            fitted.push_back(static_cast<float>(fit.slope * p.stimulus + fit.intercept));
+            if (fit.hasLine) fitted.push_back(static_cast<float>(fit.slope * p.stimulus + fit.intercept));
         }
     }
 
@@ -51,8 +51,9 @@ FiPlot fiBuildPlots(const std::string& recordingPath, const FiSeriesSet& set,
         graphAddSeries(plot.record, plotNumber, static_cast<int>(xs.size()), xs, "Stimulus current", ys,
                        "Frequency (Hz)", formatText("%s Intvl", kFiSeriesNames[static_cast<std::size_t>(k)]),
                        "M", "", "", 0.0f, 0.0f, 0.0f, 0.0f, 1, 1);
-        graphAddFitLine(plot.record, plotNumber, fitted, formatSlope(fits[static_cast<std::size_t>(k)].slope),
-                        "L");
+        // Points at a single stimulus have no line through them: they are shown alone.
+        const FiFit& fit = fits[static_cast<std::size_t>(k)];
+        if (fit.hasLine) graphAddFitLine(plot.record, plotNumber, fitted, formatSlope(fit.slope), "L");
     }
     return plot;
 }

@@ -1,5 +1,6 @@
 // The F/I figure: three sub-plots, one per interval series ("first", "middle", "last"), each with
-// its points (frequency against stimulus current) and the fitted straight line over them.
+// its points (frequency against stimulus current) and the fitted straight line over them; points
+// that all lie at one stimulus have no line and are shown alone.
 #pragma once
 
 #include <array>

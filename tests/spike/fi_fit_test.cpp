@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -26,27 +27,48 @@ TEST(FiFit, LinesFromHandWorkedSums) {
     EXPECT_DOUBLE_EQ(f.rSquared, 0.25);
     EXPECT_DOUBLE_EQ(f.lastStimulus, 2.0);
     EXPECT_DOUBLE_EQ(f.fittedAtLast, 2.5);
-    // Equal frequencies: C = 0, R sq 1.
+    // Through the origin: the X intercept -0 / 2 is kept as 0, so that it is written "0.00".
+    f = fiFitLine(std::vector<FiPoint>{{1, 2}, {2, 4}});
+    EXPECT_EQ(f.xIntercept, 0.0);
+    EXPECT_FALSE(std::signbit(f.xIntercept));
+    // Equal frequencies: C = 0, R sq 1; a flat line never reaches frequency 0.
     f = fiFitLine(std::vector<FiPoint>{{0, 40}, {10, 40}, {30, 40}});
+    EXPECT_TRUE(f.hasLine);
     EXPECT_DOUBLE_EQ(f.slope, 0.0);
     EXPECT_DOUBLE_EQ(f.intercept, 40.0);
+    EXPECT_FALSE(f.hasXIntercept);
     EXPECT_EQ(f.rSquared, 1.0);
 }
 
-TEST(FiFit, OneStimulusOrNoPointsGiveTheDegenerateLine) {
+TEST(FiFit, PointsAtOneStimulusOrNoneHaveNoLine) {
     const FiFit same = fiFitLine(std::vector<FiPoint>{{75, 100}, {75, 140}, {75, 120}});
-    EXPECT_EQ(same.slope, 1e15);
-    EXPECT_EQ(same.intercept, 0.0);
-    EXPECT_EQ(same.xIntercept, 0.0);
-    EXPECT_FALSE(std::signbit(same.xIntercept));  // -0 / 1e15 is written as 0.00
+    EXPECT_FALSE(same.hasLine);
+    EXPECT_FALSE(same.hasXIntercept);
     EXPECT_EQ(same.rSquared, 1.0);
-    EXPECT_DOUBLE_EQ(same.fittedAtLast, 75e15);
+    EXPECT_EQ(same.n, 3);
+    EXPECT_EQ(same.lastStimulus, 75.0);
     const FiFit none = fiFitLine({});
+    EXPECT_FALSE(none.hasLine);
     EXPECT_EQ(none.n, 0);
-    EXPECT_EQ(none.slope, 1e15);
     EXPECT_EQ(none.rSquared, 1.0);
-    EXPECT_EQ(none.lastStimulus, 0.0);
-    EXPECT_EQ(none.fittedAtLast, 0.0);
+}
+
+// What a fit does not have is an empty cell in the frequency file and "none" in the result text,
+// never a number made up for it (or inf or nan).
+TEST(FiFit, MissingValuesAreEmptyCellsAndNone) {
+    const std::array<FiFit, kFiSeriesCount> fits = {fiFitLine(std::vector<FiPoint>{{0, 40}, {10, 40}}),
+                                                    fiFitLine(std::vector<FiPoint>{{75, 100}, {75, 140}}),
+                                                    fiFitLine({})};
+    EXPECT_EQ(fiTableText(fits),
+              "Interval Number\tSlope\tY Intercept\tX intercept\tR sq\tn\tLast Stim\tfit Y (last stim)\n"
+              "1\t0.00\t40.00\t\t1.00\t2\t10.00\t40.00\n"
+              "2\t\t\t\t1.00\t2\t75.00\t\n"
+              "3\t\t\t\t1.00\t0\t0.00\t0.00\n");
+    EXPECT_EQ(fiSummaryText("/lab/cell", fits),
+              "File: /lab/cell\n\nIntrvl\tF/I slp\tX int\tR sq\n"
+              "1\t0.00\tnone\t1.00\n"
+              "2\tnone\tnone\t1.00\n"
+              "3\tnone\tnone\t1.00\n");
 }
 
 TEST(FiFit, SeriesKeepEveryPoint) {

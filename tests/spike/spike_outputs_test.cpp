@@ -179,7 +179,7 @@ TEST_F(SmallRecording, EveryFileAsTheRulesLayItOut) {
                   "\t\t\t\n" + tabs8 + "\n" +
                   "Interval Number\tSlope\tY Intercept\tX intercept\tR sq\tn\tLast Stim\tfit Y (last stim)\n"
                   "1\t1.00\t150.00\t-150.00\t1.00\t2\t100.00\t250.00\n"
-                  "2\t1000000000000000.00\t0.00\t0.00\t1.00\t1\t100.00\t100000000000000000.00\n"
+                  "2\t\t\t\t1.00\t1\t100.00\t\n"
                   "3\t2.67\t66.67\t-25.00\t1.00\t2\t100.00\t333.33\n");
 
     const std::string rasterHead =
@@ -212,7 +212,7 @@ TEST_F(SmallRecording, EveryFileAsTheRulesLayItOut) {
     EXPECT_EQ(run.result.resultText, "File: " + name_ +
                                          "\n\nIntrvl\tF/I slp\tX int\tR sq\n"
                                          "1\t1.00\t-150.00\t1.00\n"
-                                         "2\t1000000000000000.00\t0.00\t1.00\n"
+                                         "2\tnone\tnone\t1.00\n"
                                          "3\t2.67\t-25.00\t1.00\n");
     EXPECT_EQ(run.result.channels, (std::vector<int>{0, 2}));
     EXPECT_EQ(run.result.outputs.size(), 9u);
