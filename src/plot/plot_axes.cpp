@@ -156,15 +156,21 @@ void drawAxis(PlotDevice& d, bool horizontal, double min, double max, const std:
         const float labelGap = tickLength + 0.2f * static_cast<float>(a.height);
         const int labelY = plotRound(static_cast<float>(y) + (below ? labelGap : -labelGap));
         plotSetTextAlign(d, 1, below ? 2 : 0);
+        bool labelled = false;
         for (const Tick& t : ticks) {
             const int x = plotDeviceX(d, toFloat(t.world));
             plotSegmentDevice(d, x, y, x, tickEnd);
-            if (!t.label.empty()) plotTextDevice(d, x, labelY, t.label);
+            if (t.label.empty()) continue;
+            plotTextDevice(d, x, labelY, t.label);
+            labelled = true;
         }
+        // Texts below the frame hang down from their reference line.
+        if (below && labelled) d.xAxisTextBottom = static_cast<float>(labelY + a.height);
         if (!title.empty()) {
             const float titleGap = labelGap + 1.25f * static_cast<float>(a.height);
             const int titleY = plotRound(static_cast<float>(y) + (below ? titleGap : -titleGap));
             plotTextDevice(d, plotDeviceX(d, toFloat((min + max) / 2.0)), titleY, title);
+            if (below) d.xAxisTextBottom = static_cast<float>(titleY + plotTextHeight(d, title));
         }
         return;
     }
@@ -463,6 +469,7 @@ void plotAxis(PlotDevice& d, float minIn, float maxIn, char axisLetter, char sca
         d.yScaleKind = scale;
     }
 
+    if (horizontal) d.xAxisTextBottom = 0.0f;
     if (d.showAxes != 0 && d.canvas != nullptr) drawAxis(d, horizontal, min, max, ticks, title, tickGap);
 }
 
@@ -565,8 +572,20 @@ void plotSeries(PlotDevice& d, std::span<const float> xs, std::span<const float>
         // symbol sizes to the left of the entry's start).
         if (column == 0) d.legendEndX = 0.0f;
         if (column > 0 && d.legendEndX + 3.0f * r > x) x = d.legendEndX + 3.0f * r;
-        const float y = (1.0f - d.frameBottom) * d.heightF + 0.11f * d.heightF +
-                        static_cast<float>(row) * 0.04f * d.heightF;
+        plotSetTextSize(d, std::min(2.7f * r, 12.0f));
+        plotSetTextStyle(d, 0, 0.0f);
+        const std::string_view text = legend.substr(0, std::min(legend.find_first_of("\r\n"), legend.size()));
+        // The rows lie a fixed share of the height below the frame, while the axis texts above
+        // them keep their size: on a low target the first row moves down until it clears them,
+        // as far as the target reaches.
+        float top = (1.0f - d.frameBottom) * d.heightF + 0.11f * d.heightF;
+        if (d.xAxisTextBottom > 0.0f) {
+            const auto textHeight = static_cast<float>(plotTextHeight(d, text.empty() ? "A" : text));
+            const float half = std::max(textHeight / 2.0f, r);
+            const float clear = d.xAxisTextBottom + 0.2f * textHeight + half;
+            if (clear > top) top = std::max(top, std::min(clear, d.heightF - half));
+        }
+        const float y = top + static_cast<float>(row) * 0.04f * d.heightF;
         if (s.lines) {
             plotSetColor(d, lineColor);
             plotSegmentDevice(d, plotRound(x - 2.0f * r), plotRound(y), plotRound(x + 2.0f * r),
@@ -577,9 +596,6 @@ void plotSeries(PlotDevice& d, std::span<const float> xs, std::span<const float>
             plotSetFill(d, kind % 2, d.seriesColor, d.markerTransparent);
             drawSymbol(d, kind, x, y, r);
         }
-        const std::string_view text = legend.substr(0, std::min(legend.find_first_of("\r\n"), legend.size()));
-        plotSetTextSize(d, std::min(2.7f * r, 12.0f));
-        plotSetTextStyle(d, 0, 0.0f);
         setTextColorIndex(d, d.textColor);
         plotSetTextAlign(d, 0, 1);
         const float textX = x + columnWidth / 10.0f;

@@ -31,6 +31,9 @@ struct PlotDevice {
     std::uint8_t shadeByIndex = 0;
     std::uint8_t legendDone = 0;
     float legendEndX = 0.0f;  // device x where the last legend entry's text ends (same row)
+    // Device y where the tick labels and title of the last x axis drawn below the frame end; the
+    // legend rows keep clear of them. 0: no such texts.
+    float xAxisTextBottom = 0.0f;
     char yAxisSide = 'L';
     char xAxisSide = 'B';
     // Plot frame in fractions of the target: left and right from the left edge, top and bottom

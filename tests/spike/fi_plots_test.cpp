@@ -1,10 +1,13 @@
 // The F/I figure built from the collected series and their fits, and the run's hook that shows it.
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "plot/recording_canvas.h"
 #include "spike/fi_plots.h"
 #include "spike_test_support.h"
 
@@ -71,6 +74,82 @@ TEST(FiPlots, ThreeSubPlotsWithPointsFittedLinesAndTheirTexts) {
     // The references are the plot's own arrays.
     EXPECT_EQ(r.series[0].xValues.data(), plot.values[0].data());
     EXPECT_EQ(last.yValues.data(), plot.values[8].data());
+}
+
+// What a text or a legend sample covers on the recording canvas, which measures a text as 0.6 of
+// its font height per character and one font height tall.
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool meets(const Box& o) const {
+        return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+    }
+};
+
+Box boxOf(const PlotCall& c) {
+    if (c.kind != PlotCall::Kind::Text) {
+        Box b{c.points[0].x, c.points[0].y, c.points[0].x, c.points[0].y};
+        for (const PlotIntPoint& p : c.points) {
+            b = {std::min(b.left, p.x), std::min(b.top, p.y), std::max(b.right, p.x),
+                 std::max(b.bottom, p.y)};
+        }
+        b.bottom += 1;  // a line is one pixel thick
+        return b;
+    }
+    const int w = static_cast<int>(std::lround(0.6 * c.fontHeight * static_cast<double>(c.text.size())));
+    const int h = static_cast<int>(std::lround(c.fontHeight));
+    const PlotIntPoint at = c.points[0];
+    const int left = c.hAlign == PlotHAlign::Left     ? at.x
+                     : c.hAlign == PlotHAlign::Center ? at.x - w / 2
+                                                      : at.x - w;
+    const int top = c.vAlign == PlotVAlign::Top ? at.y : at.y - h;
+    return {left, top, left + w, top + h};
+}
+
+// On a target lower than the figure's own 700 pixels, and on a printed page with its larger text,
+// each sub-plot's legend stays clear of the x-axis title above it and on the target.
+TEST(FiPlots, LegendsKeepClearOfTheAxisTitles) {
+    FiSeriesSet set;
+    set.series[0] = {{100, 10}, {200, 20}, {300, 30}};
+    set.series[1] = {{100, 12}, {200, 22}, {300, 33}};
+    set.series[2] = {{50, 7}, {150, 12}};
+    std::array<FiFit, kFiSeriesCount> fits;
+    for (std::size_t k = 0; k < 3; ++k) fits[k] = fiFitLine(set.series[k]);
+    const FiPlot plot = fiBuildPlots("/lab/cell.abf", set, fits);
+
+    struct Target {
+        int width, height, printing;
+    };
+    for (const Target t : {Target{800, 700, 0}, Target{800, 500, 0}, Target{2480, 1754, 1}}) {
+        SCOPED_TRACE(t.height);
+        RecordingCanvas canvas;
+        PlotDevice d;
+        d.canvas = &canvas;
+        d.printing = t.printing;
+        plotSetDeviceSize(d, t.width, t.height);
+        graphReplay(plot.record, d);
+
+        std::vector<Box> titles, legend;
+        for (std::size_t i = 0; i < canvas.calls.size(); ++i) {
+            const PlotCall& c = canvas.calls[i];
+            if (c.kind != PlotCall::Kind::Text) continue;
+            if (c.text == "Stimulus current") titles.push_back(boxOf(c));
+            if (c.text.ends_with(" Intvl") || c.text.starts_with("f/I slope")) {
+                legend.push_back(boxOf(c));
+                legend.push_back(boxOf(canvas.calls.at(i - 1)));  // its symbol or line sample
+            }
+        }
+        ASSERT_EQ(titles.size(), 3u);
+        ASSERT_EQ(legend.size(), 12u);
+        for (const Box& title : titles) {
+            for (const Box& entry : legend) {
+                EXPECT_FALSE(title.meets(entry))
+                    << "title " << title.left << "," << title.top << " .. " << title.right << ","
+                    << title.bottom << "; legend " << entry.left << "," << entry.top << " .. " << entry.right
+                    << "," << entry.bottom;
+            }
+        }
+        for (const Box& entry : legend) EXPECT_LE(entry.bottom, t.height);
+    }
 }
 
 SpikeSynthSpec fourSteps() {
