@@ -333,7 +333,8 @@ std::string toJson(const Info& in, int indent) {
     o.add("scale", jsonList(in.scale, [](float v) { return jsonNumber(v); }));
     o.add("offset", jsonList(in.offset, [](float v) { return jsonNumber(v); }));
     o.add("synch_array", jsonList(h.synchArray, [](const AbfSynchEntry& e) {
-              return "[" + jsonInt(e.start) + ", " + jsonInt(e.length) + "]";
+              std::string pair = "[";
+              return pair.append(jsonInt(e.start)).append(", ").append(jsonInt(e.length)).append("]");
           }));
     o.add("sweep_start_s", jsonList(in.sweepStartS, [](double v) { return jsonNumber(v); }));
     o.add("tags", jsonList(h.tags, [&](const AbfTag& t) {

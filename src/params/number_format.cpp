@@ -120,7 +120,10 @@ std::string formatEngineering(std::string_view unitText, double x, int digits, d
         return s + std::string(unitText);
     }
     // A one-character unit is a base unit ("s", "A"), never a prefix on its own.
-    std::string unit = unitText.size() < 2 ? " " + std::string(unitText) : std::string(unitText);
+    // Built by appending: GCC 12 mistakes `literal + std::string` for an overlapping copy at -O3.
+    std::string unit;
+    if (unitText.size() < 2) unit.push_back(' ');
+    unit.append(unitText);
     int unitPower = 0;
     if (const Prefix* p = unitPrefix(unit)) {
         unitPower = p->power;
@@ -144,8 +147,9 @@ std::string formatEngineering(std::string_view unitText, double x, int digits, d
         const std::size_t whole = static_cast<std::size_t>(e - 3 * g);
         std::string body = d.digits.substr(0, whole);
         if (body.size() < whole) body.append(whole - body.size(), '0');
-        if (d.digits.size() > whole) body += "." + d.digits.substr(whole);
-        number = (d.negative ? "-" : "") + body;
+        if (d.digits.size() > whole) body.append(".").append(d.digits, whole);
+        if (d.negative) number.push_back('-');
+        number.append(body);
         text = number + " " + std::string(groupPrefix(g));
         scaled = scaleByPowerOfTen(cAtof(number), 3 * g - unitPower);
     }

@@ -194,8 +194,9 @@ std::string graphPlotFileText(const GraphRecord& record) {
                 if (!firstGroup) out += '\t';
                 firstGroup = false;
                 if (has)
-                    out += formatValue(s.xValues[static_cast<std::size_t>(row)]) + "\t" +
-                           formatValue(s.yValues[static_cast<std::size_t>(row)]);
+                    out.append(formatValue(s.xValues[static_cast<std::size_t>(row)]))
+                        .append("\t")
+                        .append(formatValue(s.yValues[static_cast<std::size_t>(row)]));
                 else
                     out += '\t';
                 if (i != 0) continue;
@@ -203,7 +204,7 @@ std::string graphPlotFileText(const GraphRecord& record) {
                 for (const GraphFitLine* f : sub.fits) {
                     const std::size_t r = static_cast<std::size_t>(row);
                     if (has && r < f->yValues.size())
-                        out += "\t" + formatValue(f->yValues[r]);
+                        out.append("\t").append(formatValue(f->yValues[r]));
                     else
                         out += '\t';
                 }
