@@ -101,7 +101,7 @@ MainWindow::MainWindow(ShellSettings settings, ParamTable& table, QWidget* paren
     progressWindow_->setWindowTitle(QString::fromStdString(settings_.progressTitle));
 
     openHelpPage = [](const std::string& path) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
     };
 
     buildMenus();
@@ -491,7 +491,7 @@ void MainWindow::runFinished() {
     }
 }
 
-std::string MainWindow::helpPagePath() const {
+std::vector<std::string> MainWindow::helpPageCandidates() const {
     if (settings_.helpPage.empty()) return {};
     std::vector<std::string> folders;
     const std::string exeDir = QCoreApplication::applicationDirPath().toStdString();
@@ -501,9 +501,15 @@ std::string MainWindow::helpPagePath() const {
         folders.push_back(exeDir + "/docs");
     }
     for (const std::string& folder : settings_.helpSearchPaths) folders.push_back(folder);
+    std::vector<std::string> candidates;
+    for (const std::string& folder : folders)
+        candidates.push_back((fs::path(folder) / settings_.helpPage).lexically_normal().string());
+    return candidates;
+}
+
+std::string MainWindow::helpPagePath() const {
     std::error_code ec;
-    for (const std::string& folder : folders) {
-        const fs::path candidate = fs::path(folder) / settings_.helpPage;
+    for (const std::string& candidate : helpPageCandidates()) {
         if (fs::is_regular_file(candidate, ec)) return fs::weakly_canonical(candidate, ec).string();
     }
     return {};
@@ -516,10 +522,17 @@ void MainWindow::commandHelp() {
     }
     const std::string path = helpPagePath();
     if (path.empty()) {
-        messages_->errorBox("The help page " + settings_.helpPage + " is not installed.");
+        std::string text = "The help page " + settings_.helpPage + " is not installed. It was looked for as:";
+        for (const std::string& candidate : helpPageCandidates()) text += "\n" + candidate;
+        messages_->show(MessageKind::Warning, settings_.programName, text);
         return;
     }
-    if (openHelpPage) openHelpPage(path);
+    // No desktop viewer for HTML pages (a bare server, a minimal desktop): say where the page is.
+    if (!openHelpPage || !openHelpPage(path)) {
+        messages_->show(MessageKind::Warning, settings_.programName,
+                        "No program could be started to show the help page. It is at:\n" + path +
+                            "\nOpen it in a web browser.");
+    }
 }
 
 void MainWindow::commandAbout() {

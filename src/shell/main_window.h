@@ -156,6 +156,8 @@ class MainWindow : public QMainWindow {
     void enterDataDirectory();
     // The help page found beside the installed program or in the source tree; empty when none.
     std::string helpPagePath() const;
+    // Every place the help page is looked for, in order.
+    std::vector<std::string> helpPageCandidates() const;
     // The folder the open-file dialog starts in: the data directory, or its nearest existing
     // ancestor.
     std::string openStartDirectory() const;
@@ -165,8 +167,8 @@ class MainWindow : public QMainWindow {
     static void setFileChooser(FileChooser chooser);
     // What ending the program does; QCoreApplication::quit by default.
     std::function<void()> onQuit;
-    // Opens the help page; QDesktopServices by default.
-    std::function<void(const std::string& path)> openHelpPage;
+    // Opens the help page; QDesktopServices by default. False when nothing could show it.
+    std::function<bool(const std::string& path)> openHelpPage;
     bool quitRequested() const { return quitRequested_; }
     bool dialogOpen() const { return dialogOpen_; }
 

@@ -276,8 +276,8 @@ void ParamDialog::measure() {
         }
     }
     int buttons = 2 + (record_.hasGo ? 1 : 0) + (record_.hasOpen ? 1 : 0) + (record_.hasPrefs ? 1 : 0) +
-                  (record_.hasReadSave && record_.showSave ? 1 : 0) +
-                  (record_.hasReadSave && record_.showRead ? 1 : 0) - (record_.mainWindowMode == 'N' ? 1 : 0);
+                  (record_.showSave ? 1 : 0) + (record_.showRead ? 1 : 0) -
+                  (record_.mainWindowMode == 'N' ? 1 : 0);
     int widestCaption = 0;
     for (const char* caption : {"Go", "OK", "Cancel", "Read", "Save", "Open", "Prefs.", "Exit"})
         widestCaption = std::max(widestCaption, metrics.horizontalAdvance(QString::fromLatin1(caption)));
@@ -311,8 +311,11 @@ void ParamDialog::placeButtons() {
     };
     row_.clear();
     if (record_.hasGo) row_.push_back(button(kDialogGo));
-    if (record_.hasReadSave && record_.showSave) row_.push_back(button(kDialogSave));
-    if (record_.hasReadSave && record_.showRead) row_.push_back(button(kDialogRead));
+    // Without parameter files (the preferences box) Read and Save keep their places, greyed.
+    if (record_.showSave) row_.push_back(button(kDialogSave));
+    if (record_.showRead) row_.push_back(button(kDialogRead));
+    button(kDialogSave)->setEnabled(record_.hasReadSave != 0);
+    button(kDialogRead)->setEnabled(record_.hasReadSave != 0);
     if (record_.hasOpen) row_.push_back(button(kDialogOpen));
     if (record_.hasPrefs) row_.push_back(button(kDialogPrefs));
     if (record_.mainWindowMode == 'N') {
@@ -353,9 +356,7 @@ ParamDialog::ParamDialog(DialogRecord& record, MessageSink& messages, QWidget* o
     setObjectName(QStringLiteral("FancyDialog"));
     if (owner != nullptr) setWindowIcon(owner->window()->windowIcon());
 
-    QFont dialogFont(qtTextFromBytes(record_.fontFace));
-    dialogFont.setPixelSize(std::max(6, record_.fontHeight));
-    setFont(dialogFont);
+    setFont(qtFontFromFace(record_.fontFace, std::max(6, record_.fontHeight)));
 
     writeSnapshot();
     const int pages = std::max<int>(1, static_cast<int>(record_.table->pageCount()));

@@ -94,8 +94,8 @@ ProgressWindow::ProgressWindow(ProgressRecord& record, QWidget* owner)
 
     // The record asks for a small pixel height (the shell sets 10); on a modern screen the box
     // is never set in a smaller font than the rest of the application.
-    QFont boxFont(qtTextFromBytes(record.fontFace));
-    boxFont.setPixelSize(std::max({record.fontHeight, QFontInfo(QApplication::font()).pixelSize(), 8}));
+    const QFont boxFont = qtFontFromFace(
+        record.fontFace, std::max({record.fontHeight, QFontInfo(QApplication::font()).pixelSize(), 8}));
     setFont(boxFont);
     const QFontMetrics metrics(boxFont);
     textHeight_ = metrics.height();

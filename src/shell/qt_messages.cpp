@@ -22,6 +22,13 @@ std::string qtBytesFromText(const QString& text) {
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
+QFont qtFontFromFace(std::string_view face, int pixelHeight) {
+    QFont font(qtTextFromBytes(face));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelHeight);
+    return font;
+}
+
 QtMessageSink::QtMessageSink(QWidget* parent) : parent_(parent), anchor_(std::make_unique<QObject>()) {
     if (QCoreApplication* app = QCoreApplication::instance(); app != nullptr)
         anchor_->moveToThread(app->thread());

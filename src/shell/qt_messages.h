@@ -3,6 +3,7 @@
 // dialog. Both may be called from a worker thread: the call then waits for the GUI thread.
 #pragma once
 
+#include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -21,6 +22,11 @@ namespace ephys {
 QString qtTextFromBytes(std::string_view bytes);
 // The bytes of a text typed into a widget (UTF-8).
 std::string qtBytesFromText(const QString& text);
+
+// A font of the named face (kept as given, e.g. "comic sans ms") at a pixel height. Where the
+// face is not installed the fallback is a plain sans-serif face, not whatever the font system
+// would pick for the name.
+QFont qtFontFromFace(std::string_view face, int pixelHeight);
 
 class QtMessageSink final : public MessageSink {
   public:

@@ -499,6 +499,7 @@ class ParamDialogTest : public QObject {
         for (QPushButton* b : dialog.buttonRow()) {
             shown << b->text();
             QVERIFY(b->isVisible());
+            QVERIFY(b->isEnabled());
             QVERIFY(b->x() > previousRight);
             QVERIFY(b->fontMetrics().horizontalAdvance(b->text().remove('&')) < b->width());
             previousRight = b->geometry().right();
@@ -517,12 +518,22 @@ class ParamDialogTest : public QObject {
             QVERIFY(minimize->isVisible());
         }
         QVERIFY(!control<QPushButton>(dialog, 50014)->isVisible());
-        // Without Read/Save (the preferences box) only OK and Cancel remain.
+        // Without parameter files (the preferences box) Read and Save keep their places in the
+        // row, greyed.
         DialogRecord prefs;
         prepare(prefs, set.table);
         prefs.hasReadSave = 0;
         ParamDialog small(prefs, messages);
-        QCOMPARE(small.buttonRow().size(), std::size_t{2});
+        small.show();
+        QStringList smallRow;
+        for (QPushButton* b : small.buttonRow()) smallRow << b->text();
+        QCOMPARE(smallRow, (QStringList{"&Save", "&Read", "OK", "Cancel"}));
+        QVERIFY(control<QPushButton>(small, 50005)->isVisible());
+        QVERIFY(!control<QPushButton>(small, 50005)->isEnabled());
+        QVERIFY(control<QPushButton>(small, 50006)->isVisible());
+        QVERIFY(!control<QPushButton>(small, 50006)->isEnabled());
+        QVERIFY(control<QPushButton>(small, 50003)->isEnabled());
+        QVERIFY(control<QPushButton>(small, 50002)->isEnabled());
     }
 
     void onePageTableHasAnEtchedLineAndNoTabs() {

@@ -71,6 +71,9 @@ class ProgressWindowTest : public QObject {
             QCOMPARE(box.windowTitle(), QString("Progress"));
             QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
             QVERIFY(box.font().pixelSize() >= QFontInfo(QApplication::font()).pixelSize());
+            // "MS Sans Serif" is not found on Linux: the fallback must be a plain sans face.
+            QCOMPARE(box.font().family(), QString("MS Sans Serif"));
+            QCOMPARE(box.font().styleHint(), QFont::SansSerif);
             box.open();
             QVERIFY(box.isVisible());
             QCOMPARE(record.percent, 1);

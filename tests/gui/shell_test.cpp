@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -377,6 +379,86 @@ class ShellTest : public QObject {
         QVERIFY(!text.isEmpty());
         QVERIFY2(spk.window().caption().rfind("SPKTAL - cell.abf->", 0) == 0, spk.window().caption().c_str());
         QVERIFY(!spk.window().progressWindow().isVisible());
+    }
+
+    void helpSaysWhereThePageIsWhenItCannotBeShown() {
+        const std::string folder = scratch_->path().toStdString();
+        ShellSettings settings;
+        settings.programName = "HELPTEST";
+        settings.helpPage = "helptest.html";
+        settings.helpSearchPaths = {folder};
+        ParamTable table;
+        MainWindow w(settings, table);
+        Captured captured;
+        captured.attach(w);
+        std::vector<std::string> opened;
+        bool viewerOpens = false;
+        w.openHelpPage = [&](const std::string& path) {
+            opened.push_back(path);
+            return viewerOpens;
+        };
+        // No page: the box names where it should be.
+        w.commandHelp();
+        QVERIFY(opened.empty());
+        QCOMPARE(captured.texts.size(), std::size_t{1});
+        QVERIFY2(captured.texts[0].find(folder + "/helptest.html") != std::string::npos,
+                 captured.texts[0].c_str());
+        // The page is there, but nothing shows it: the box names the page.
+        QFile page(QString::fromStdString(folder + "/helptest.html"));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write("<html><body>help</body></html>");
+        page.close();
+        captured.texts.clear();
+        w.commandHelp();
+        QCOMPARE(opened.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(opened[0]), QFileInfo(page).canonicalFilePath());
+        QCOMPARE(captured.texts.size(), std::size_t{1});
+        QVERIFY2(captured.texts[0].find(opened[0]) != std::string::npos, captured.texts[0].c_str());
+        // A viewer that shows it: nothing to say.
+        viewerOpens = true;
+        captured.texts.clear();
+        w.commandHelp();
+        QCOMPARE(opened.size(), std::size_t{2});
+        QVERIFY(captured.texts.empty());
+    }
+
+    // The preferences box and the parameter dialog ask for the ini's font as a sans-serif face,
+    // so that a missing face falls back to a plain one; the preferences box shows Read and Save
+    // greyed.
+    void dialogsTakeTheIniFontAsSansSerif() {
+        {
+            ProfileFile ini;
+            ini.set("General", "MainWindow", "O");
+            QVERIFY(ini.save(iniOf("SPKTAL")));
+        }
+        SpktalProgram spk;
+        Captured captured;
+        captured.attach(spk.window());
+        spk.start({});
+        QCOMPARE(spk.window().dialog().fontFace, std::string("comic sans ms"));
+        std::vector<QFont> fonts;
+        std::vector<bool> readSaveGreyed;
+        DialogWatcher watcher([&](ParamDialog& dialog, int) {
+            fonts.push_back(dialog.font());
+            if (auto* edit = dialog.findChild<QLineEdit*>(); edit != nullptr) fonts.push_back(edit->font());
+            QPushButton* read = button(&dialog, "50005");
+            QPushButton* save = button(&dialog, "50006");
+            readSaveGreyed.push_back(read->isVisible() && !read->isEnabled() && save->isVisible() &&
+                                     !save->isEnabled());
+            button(&dialog, "50002")->click();
+        });
+        spk.window().commandPreferences();
+        spk.window().commandEdit();
+        QCOMPARE(watcher.seen, 2);
+        QCOMPARE(fonts.size(), std::size_t{4});
+        for (const QFont& font : fonts) {
+            QCOMPARE(font.family(), QString("comic sans ms"));
+            QCOMPARE(font.styleHint(), QFont::SansSerif);
+        }
+        QCOMPARE(readSaveGreyed, (std::vector<bool>{true, false}));
+        // The ini file keeps the face as it was.
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        QCOMPARE(written.get("General", "Font").value_or("?"), std::string("comic sans ms"));
     }
 
   private:
