@@ -266,6 +266,11 @@ bool analyseTrigger(FrameWork& w, int j) {
     }
 
     if (p.individualEvents == 'Y' && p.enableSweepDisplay == 'Y') {
+        // A run with buttons waits here: the second line names this frame, not the last one.
+        if (w.progress.buttonEvent) {
+            w.progress.line2 = pscFrameEventLine(p, w.frameNumber, w.table.count());
+            progressUpdate(w.progress);
+        }
         if (pscSweepControl(true, p, w.progress) == 1) progressUpdate(w.progress);
         if (pscCancelled(w.progress)) return false;
     }

@@ -56,15 +56,6 @@ std::string formatted(const char* format, int a) {
     return text;
 }
 
-std::string frameEventLine(const PscParameters& p, int frame, int eventCount) {
-    std::string prefix;
-    if (p.individualTraces == 'Y') prefix = "Trace Mode: ";
-    if (p.individualEvents == 'Y') prefix = "Episode Mode: ";
-    char text[96];
-    std::snprintf(text, sizeof text, "Frame #%3d, Event#%d", frame, eventCount + 1);
-    return prefix + text;
-}
-
 void widen(float& maximum, float& minimum, const std::vector<float>& values, int count) {
     const auto end =
         values.begin() + std::min<std::ptrdiff_t>(count, static_cast<std::ptrdiff_t>(values.size()));
@@ -136,7 +127,7 @@ bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::
             shownPercent = percent;
             shownEvents = table.count();
             progress.percent = percent;
-            progress.line2 = frameEventLine(p, frame, table.count());
+            progress.line2 = pscFrameEventLine(p, frame, table.count());
             progressUpdate(progress);
         }
         // A switch of the stepping mode shows at the next frame whatever the percentage.

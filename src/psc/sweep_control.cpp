@@ -1,16 +1,23 @@
 #include "psc/sweep_control.h"
 
+#include <cstdio>
+
 namespace ephys {
 
-namespace {
-
-// "&Swps on" reads "&Swps off" while its mode is on, and likewise "&Epis on".
-void relabel(const PscParameters& p, ProgressRecord& progress) {
-    progress.extraCaptions[2] = p.individualEvents == 'Y' ? "&Epis off" : "&Epis on";
-    progress.extraCaptions[1] = p.individualTraces == 'Y' ? "&Swps off" : "&Swps on";
+void pscLabelStepButtons(const PscParameters& p, ProgressRecord& progress) {
+    const bool traces = p.individualTraces == 'Y';
+    progress.extraCaptions[2] = p.individualEvents == 'Y' && !traces ? "&Epis off" : "&Epis on";
+    progress.extraCaptions[1] = traces ? "&Swps off" : "&Swps on";
 }
 
-}  // namespace
+std::string pscFrameEventLine(const PscParameters& p, int frame, int eventCount) {
+    std::string prefix;
+    if (p.individualTraces == 'Y') prefix = "Trace Mode: ";
+    if (p.individualEvents == 'Y') prefix = "Episode Mode: ";
+    char text[96];
+    std::snprintf(text, sizeof text, "Frame #%3d, Event#%d", frame, eventCount + 1);
+    return prefix + text;
+}
 
 int pscSweepControl(bool mayWait, PscParameters& p, ProgressRecord& progress) {
     if (progress.pressedButton.load() == kPscButtonDisplay) {
@@ -54,7 +61,7 @@ int pscSweepControl(bool mayWait, PscParameters& p, ProgressRecord& progress) {
         }
         if (result == 1) {
             if (progress.pressedButton.load() != kProgressCancel) progress.pressedButton.store(0);
-            relabel(p, progress);
+            pscLabelStepButtons(p, progress);
             ++progress.focusRequests;
             progressLayoutButtons(progress);
             return 1;

@@ -2,6 +2,8 @@
 // "&Swps on", "&Epis on", "&Display" (the four extra buttons) and "&Cancel".
 #pragma once
 
+#include <string>
+
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 
@@ -17,6 +19,15 @@ inline constexpr int kPscButtonDisplay = kProgressExtraButton1 + 3;   // 33007 "
 // ("Individual traces ") and the episode mode ("Individual events"), else 0. A Cancel stays in
 // pressedButton for the caller to end the run.
 int pscSweepControl(bool mayWait, PscParameters& p, ProgressRecord& progress);
+
+// Captions of the two mode buttons after the modes: "&Swps off" while the trace mode is on,
+// "&Epis off" while the episode mode is on (and the trace mode, which wins, is off); otherwise
+// "&Swps on" and "&Epis on".
+void pscLabelStepButtons(const PscParameters& p, ProgressRecord& progress);
+
+// The progress box's second line during detection: "Frame #  3, Event#12", after "Trace Mode: "
+// or "Episode Mode: " in the stepping modes; the event number is the count so far + 1.
+std::string pscFrameEventLine(const PscParameters& p, int frame, int eventCount);
 
 // True when the last pressed button is Cancel.
 inline bool pscCancelled(const ProgressRecord& progress) {

@@ -171,6 +171,13 @@ void ProgressWindow::open() {
     progressUpdate(record_);
 }
 
+void ProgressWindow::openFresh() {
+    record_.line1.clear();
+    record_.line2.clear();
+    record_.hasExtraButtons = 0;
+    open();
+}
+
 void ProgressWindow::update(const ProgressSnapshot& snapshot) {
     if (QThread::currentThread() == thread()) {
         apply(snapshot);

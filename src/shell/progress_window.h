@@ -51,6 +51,9 @@ class ProgressWindow final : public QWidget, public ProgressView {
     void update(const ProgressSnapshot& snapshot) override;
     // Shows and raises the box and starts it at 1 %.
     void open();
+    // Opens the box for a new run, or the next recording of one: both status lines empty and
+    // the stepping buttons put away, so that nothing the previous work left in the record shows.
+    void openFresh();
 
     // The snapshot on display (tests, and the status line of the main window).
     const ProgressSnapshot& shown() const { return shown_; }

@@ -9,6 +9,7 @@
 #include "params/progress.h"
 #include "psc/recording_frames.h"
 #include "psc/run_driver.h"
+#include "psc/sweep_control.h"
 #include "shell/display_surface.h"
 #include "shell/programs.h"
 #include "shell/progress_window.h"
@@ -174,7 +175,12 @@ void PsctrawlProgram::runWorker() {
             params_.recordingInfoRead = 0;
             params_.autoScaling = 'T';
         }
-        onGuiThread(&w, [&w] { w.progressWindow().open(); });
+        onGuiThread(&w, [this, &w] {
+            // Each recording starts from fresh texts, the mode buttons named after the modes
+            // it starts in (the user may have switched them during the last run or since).
+            pscLabelStepButtons(params_, w.progress());
+            w.progressWindow().openFresh();
+        });
         const std::vector<PscRecordingOutcome> outcomes = pscRunRecordings(run, table_, {file});
         onGuiThread(&w, [&w] { w.progressWindow().hide(); });
         // A recording that failed has had its "Error in PscTrawl" from the run.

@@ -13,10 +13,13 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,7 @@
 #include "params/param_files.h"
 #include "params/profile_file.h"
 #include "psc/psc_outputs.h"
+#include "psc/run_driver.h"
 #include "shell/main_window.h"
 #include "shell/param_dialog.h"
 #include "shell/programs.h"
@@ -100,6 +104,25 @@ std::string eventTableOf(const std::string& recording) {
     const PscOutputPaths paths = pscOutputPaths(recording, "");
     return pscTextOutputPath(paths.directory, paths.eventTableName);
 }
+
+// Keeps every snapshot the progress record sends, from whichever thread, and passes it on.
+struct SnapshotLog final : ProgressView {
+    explicit SnapshotLog(ProgressView& shown) : shown(shown) {}
+    void update(const ProgressSnapshot& snapshot) override {
+        {
+            std::lock_guard lock(mutex);
+            seen.push_back(snapshot);
+        }
+        shown.update(snapshot);
+    }
+    std::vector<ProgressSnapshot> taken() {
+        std::lock_guard lock(mutex);
+        return seen;
+    }
+    ProgressView& shown;
+    std::mutex mutex;
+    std::vector<ProgressSnapshot> seen;
+};
 
 std::string iniOf(const char* program) {
     return std::string(qgetenv("XDG_CONFIG_HOME").constData()) + "/" + program + ".ini";
@@ -379,6 +402,100 @@ class ShellTest : public QObject {
         QVERIFY(!text.isEmpty());
         QVERIFY2(spk.window().caption().rfind("SPKTAL - cell.abf->", 0) == 0, spk.window().caption().c_str());
         QVERIFY(!spk.window().progressWindow().isVisible());
+    }
+
+    void eachRunStartsFromFreshProgressTexts() {
+        const std::string recording = writeRecording(scratch_->path().toStdString(), 6);
+        PsctrawlProgram psc;
+        startTraceModeRun(psc, recording);
+        ProgressWindow& box = psc.window().progressWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(box.isVisible() && box.shown().line1 == "Detecting", kLongWait);
+        // The stepping buttons name the modes the run is in: trace mode on, episode mode off.
+        QCOMPARE(button(&box, "33005")->text(), QString("&Swps off"));
+        QCOMPARE(button(&box, "33006")->text(), QString("&Epis on"));
+        button(&box, "33006")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(button(&box, "33006")->text(), QString("&Epis off"), kLongWait);
+        QCOMPARE(button(&box, "33005")->text(), QString("&Swps on"));
+        button(&box, "33008")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!psc.running(), kLongWait);
+
+        // The next run, both stepping modes off, shows nothing the last one left behind.
+        psc.params().individualEvents = 'N';
+        SnapshotLog log(box);
+        psc.window().progress().view = &log;
+        psc.window().commandGo();
+        QTRY_VERIFY_WITH_TIMEOUT(!psc.running(), kLongWait);
+        psc.window().progress().view = &box;
+        const std::vector<ProgressSnapshot> seen = log.taken();
+        QVERIFY(!seen.empty());
+        QCOMPARE(seen.front().line1, std::string());
+        QCOMPARE(seen.front().line2, std::string());
+        QVERIFY(!seen.front().hasExtraButtons);
+        int withButtons = 0;
+        for (const ProgressSnapshot& s : seen) {
+            if (!s.hasExtraButtons) continue;
+            ++withButtons;
+            QCOMPARE(s.extraCaptions[1], std::string("&Swps on"));
+            QCOMPARE(s.extraCaptions[2], std::string("&Epis on"));
+        }
+        QVERIFY(withButtons > 0);
+        QVERIFY(fs::exists(eventTableOf(recording)));
+    }
+
+    // While the run waits at an event, the second line names the frame that event is in.
+    void eventSteppingShowsTheFrameOfTheEvent() {
+        const fs::path recording = fs::path(scratch_->path().toStdString()) / "demo.abf";
+        fs::copy_file(EPHYS_SOURCE_DIR "/examples/demo.abf", recording);
+        PsctrawlProgram psc;
+        PscParameters& p = psc.params();
+        prepareFreeRun(psc);
+        p.frameLengthSetting = 4096;
+        p.individualEvents = 'Y';
+        p.enableSweepDisplay = 'Y';
+        // Frames are drawn one by one in list order: the count is the number of the frame in work.
+        std::atomic<int> framesDrawn{0};
+        psc.prepareRun = [&framesDrawn](PscRun& run) {
+            run.drawFrame = [&framesDrawn, draw = run.drawFrame](const PscFrameBuffers& b, PscParameters& q) {
+                ++framesDrawn;
+                if (draw) draw(b, q);
+            };
+        };
+        psc.window().onQuit = [] {};
+        psc.window().messages().intercept = [](MessageKind, const std::string&, const std::string&) {};
+        psc.window().dialog().mainWindowMode = 'O';
+        MainWindow::setFileChooser([recording](QWidget*, const QString&) {
+            return QStringList{QString::fromStdString(recording.string())};
+        });
+        psc.start({});
+        psc.window().commandOpen();
+        QVERIFY(psc.params().frameCount > 4);
+        psc.window().commandGo();
+        ProgressWindow& box = psc.window().progressWindow();
+        // Waits until the run stands still: the line and the frame count no longer change.
+        const auto settled = [&] {
+            std::string line;
+            int frame = -1;
+            for (int still = 0; still < 2;) {
+                QTest::qWait(300);
+                const bool same = box.shown().line2 == line && framesDrawn.load() == frame;
+                line = box.shown().line2;
+                frame = framesDrawn.load();
+                still = same ? still + 1 : 0;
+            }
+            return frame;
+        };
+        for (int pause = 0; pause < 4; ++pause) {
+            QTRY_VERIFY_WITH_TIMEOUT(box.shown().line2.rfind("Episode Mode: Frame #", 0) == 0, kLongWait);
+            const int frame = settled();
+            QVERIFY(psc.running());
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "Frame #%3d,", frame);
+            QVERIFY2(box.shown().line2.find(expected) != std::string::npos,
+                     (box.shown().line2 + " at frame " + std::to_string(frame)).c_str());
+            button(&box, "33004")->click();
+        }
+        button(&box, "33008")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!psc.running(), kLongWait);
     }
 
     void helpSaysWhereThePageIsWhenItCannotBeShown() {
