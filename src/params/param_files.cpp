@@ -65,7 +65,8 @@ void paramLoad(std::string_view section, const ParamTable& table, const ProfileF
         if (!value || value->empty()) continue;
         switch (r.kind()) {
             case PK_TEXT:
-                r.text() = *value;
+                // A text row holds at most kParamTextLength characters, as when it is typed.
+                r.text() = value->substr(0, kParamTextLength);
                 break;
             case PK_INT:
             case PK_FLOAT:

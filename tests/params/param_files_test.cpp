@@ -92,6 +92,11 @@ TEST(ParamFiles, LongTextIsCutOnWriteButReadWhole) {
     r.frames.clear();
     paramLoad(kParametersSection, t, profile);
     EXPECT_EQ(r.frames, longList);
+
+    // A hand-edited file with a longer text gives the row its first 799 characters.
+    profile.set("Parameters", "Frames", std::string(799, '4') + "56789");
+    paramLoad(kParametersSection, t, profile);
+    EXPECT_EQ(r.frames, std::string(799, '4'));
 }
 
 TEST(ParamFiles, ReadsLikeAtoiAndAtofAndKeepsWhatIsMissing) {
