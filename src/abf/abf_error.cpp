@@ -71,6 +71,14 @@ const char* errorDescription(int error) {
 
 }  // namespace
 
+namespace {
+
+std::string recordingName(const std::string& fileName) {
+    return fileName.empty() ? std::string("The recording") : "File '" + fileName + "'";
+}
+
+}  // namespace
+
 std::string abfErrorText(int error, const std::string& fileName) {
     const char* what = errorDescription(error);
     if (what == nullptr) {
@@ -78,8 +86,12 @@ std::string abfErrorText(int error, const std::string& fileName) {
         std::snprintf(text, sizeof text, "Unknown error number: %d\r\n", error);
         return text;
     }
-    const std::string name = fileName.empty() ? std::string("The recording") : "File '" + fileName + "'";
-    return name + " " + what + ".";
+    return recordingName(fileName) + " " + what + ".";
+}
+
+std::string abfOpenFailureLine(int error, const std::string& fileName) {
+    if (errorDescription(error) != nullptr && error != kAbfOk) return abfErrorText(error, fileName);
+    return recordingName(fileName) + " cannot be opened (error number " + std::to_string(error) + ").";
 }
 
 }  // namespace ephys

@@ -40,4 +40,9 @@ enum AbfError : int {
 // Readable text for an error number; "Unknown error number: %d\r\n" for a number not listed above.
 std::string abfErrorText(int error, const std::string& fileName);
 
+// The line a program adds to its own text when a recording cannot be opened: the file and the
+// reason, on one line without a line end ("File 'x.abf' was not found."). Unlike abfErrorText it
+// names the file for an unknown error number too.
+std::string abfOpenFailureLine(int error, const std::string& fileName);
+
 }  // namespace ephys

@@ -116,9 +116,9 @@ bool GetInfo(PscParameters& p, const std::string& fileName, MessageSink& message
     int sweeps = 0;
     int error = kAbfOk;
     if (file.open(fileName, header, samplesPerSweep, sweeps, error) == 0) {
-        // The library's text is fetched but the box shows only the fixed message.
-        (void)abfErrorText(error, fileName);
-        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file in GetInfo\n");
+        // The fixed message, and in the same box the file and the recording module's reason.
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error opening file in GetInfo\n" + abfOpenFailureLine(error, fileName) + "\n");
         return false;
     }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -31,7 +32,9 @@ constexpr int kScaleTenFrames = 10;
 // The recording opened for binary reading for the passes over its frames.
 class DataFile {
   public:
-    explicit DataFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit DataFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) openError_ = errno;
+    }
     ~DataFile() { close(); }
     void close() {
         if (fd_ >= 0) ::close(fd_);
@@ -40,9 +43,11 @@ class DataFile {
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
     int fd() const { return fd_; }
+    int openError() const { return openError_; }  // errno of a failed opening
 
   private:
     int fd_;
+    int openError_ = 0;
 };
 
 // The percentage shown for the k-th of `count` frames (k from 0).
@@ -201,8 +206,8 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     int sweeps = 0;
     int error = kAbfOk;
     if (file.open(fileName, header, samplesPerSweep, sweeps, error) == 0) {
-        (void)abfErrorText(error, fileName);
-        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error opening file\n" + abfOpenFailureLine(error, fileName) + "\n");
         return result;
     }
     p.fileName = fileName;
@@ -234,7 +239,10 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
         messages.show(MessageKind::PlainError, kPlainErrorCaption, "error closing file\n");
     DataFile data(fileName);
     if (data.fd() < 0) {
-        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        // The header was read a moment ago; the file has gone or turned unreadable since.
+        const int reason = data.openError() == ENOENT ? kAbfErrFileNotFound : kAbfErrOpenFile;
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error opening file\n" + abfOpenFailureLine(reason, fileName) + "\n");
         return result;
     }
     run.reader.dataFile = data.fd();

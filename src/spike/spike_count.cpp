@@ -112,9 +112,8 @@ bool SpikeRun::open() {
     samplesPerSweep_ = p_.gapFreeFrameLength;
     int error = kAbfOk;
     if (file_.open(path_, header_, samplesPerSweep_, sweepCount_, error) == 0) {
-        // The library's text is fetched, but the box shows the fixed message.
-        (void)abfErrorText(error, path_);
-        this->error("Error opening file\n");
+        // The fixed message, and in the same box the file and the recording module's reason.
+        this->error("Error opening file\n" + abfOpenFailureLine(error, path_) + "\n");
         return false;
     }
     tags_ = file_.readTags(error);

@@ -156,11 +156,24 @@ TEST_F(PsctrawlBatch, RefusedValuesAndBadUsageStopBeforeAnyRecording) {
     EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
 }
 
-TEST_F(PsctrawlBatch, FileThatIsNoRecordingFailsWhileTheOthersAreDone) {
+// Each recording that cannot be opened gets one more line, naming it with the reason.
+std::string openFailure(const std::string& line) {
+    return "Error: Error opening file in GetInfo\n" + line + "\nError: Error in PscTrawl\n";
+}
+
+TEST_F(PsctrawlBatch, RecordingsThatCannotBeOpenedAreNamedWithTheReasonWhileTheOthersAreDone) {
+    EXPECT_EQ(run(kBatch + "--no-ini missing.abf"), 1);
+    EXPECT_EQ(errors(), openFailure("File 'missing.abf' was not found.")) << errors();
+
     std::ofstream(dir_ / "notes.abf") << "not a recording\n";
-    EXPECT_EQ(run(kBatch + "--no-ini notes.abf missing.abf cell.abf"), 1);
-    EXPECT_NE(errors().find("Error opening file in GetInfo"), std::string::npos) << errors();
+    std::ofstream(dir_ / "cut.abf", std::ios::binary) << read(dir_ / "brief.abf").substr(0, 1000);
+    EXPECT_EQ(run(kBatch + "--no-ini notes.abf missing.abf cut.abf cell.abf"), 1);
+    EXPECT_EQ(errors(), openFailure("File 'notes.abf' is not an ABF file.") +
+                            openFailure("File 'missing.abf' was not found.") +
+                            openFailure("File 'cut.abf' is truncated."))
+        << errors();
     EXPECT_TRUE(fs::exists(dir_ / "CELL.PRN"));
+    EXPECT_FALSE(fs::exists(dir_ / "CUT.PRN"));
 }
 
 TEST_F(PsctrawlBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNeverWritten) {

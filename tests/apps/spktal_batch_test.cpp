@@ -136,14 +136,23 @@ TEST_F(SpktalBatch, RefusedValuesBadUsageAndFailingRecordings) {
     EXPECT_NE(output().find("--batch"), std::string::npos);
     EXPECT_FALSE(anyOutputs());
 
+    // Each recording that cannot be opened gets one more line, naming it with the reason.
+    auto openFailure = [](const std::string& line) {
+        return "Error: Error opening file\n" + line + "\nError: Error in Spkcensus\n";
+    };
+    EXPECT_EQ(run("--batch" + kStep + " missing.abf"), 1);
+    EXPECT_EQ(errors(), openFailure("File 'missing.abf' was not found."));
+    EXPECT_TRUE(output().empty()) << output();
+
     std::ofstream(path("notes.abf")) << "not a recording\n";
-    EXPECT_EQ(run("--batch" + kStep + " notes.abf missing.abf cell.abf"), 1);
-    EXPECT_EQ(
-        errors(),
-        "Error: Error opening file\nError: Error in Spkcensus\nError: Error opening file\nError: Error in "
-        "Spkcensus\n");
+    std::ofstream(path("cut.abf"), std::ios::binary) << read(path("cell.abf")).substr(0, 1000);
+    EXPECT_EQ(run("--batch" + kStep + " notes.abf missing.abf cut.abf cell.abf"), 1);
+    EXPECT_EQ(errors(), openFailure("File 'notes.abf' is not an ABF file.") +
+                            openFailure("File 'missing.abf' was not found.") +
+                            openFailure("File 'cut.abf' is truncated."));
     EXPECT_EQ(output(), "Ouput File: cell.prn\n");
     EXPECT_TRUE(fs::exists(path("cellV.prn")));
+    EXPECT_FALSE(fs::exists(path("cutV.prn")));
 }
 
 TEST_F(SpktalBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNeverWritten) {

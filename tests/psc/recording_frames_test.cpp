@@ -156,8 +156,9 @@ TEST(GetInfoTest, UnreadableRecordingLeavesThePreviousValues) {
     ASSERT_TRUE(GetInfo(p, sample("2020_07_29_0062.abf"), messages));
     EXPECT_FALSE(GetInfo(p, sample("no such file.abf"), messages));
     ASSERT_EQ(messages.entries().size(), 1u);
-    EXPECT_EQ(messages.entries()[0].caption + ": " + messages.entries()[0].text,
-              "Error: Error opening file in GetInfo\n");
+    EXPECT_EQ(
+        messages.entries()[0].caption + ": " + messages.entries()[0].text,
+        "Error: Error opening file in GetInfo\nFile '" + sample("no such file.abf") + "' was not found.\n");
     EXPECT_EQ(p.frames, "1..90");
     EXPECT_EQ(p.baseName, "2020_07_29_0062");
 }

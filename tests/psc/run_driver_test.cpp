@@ -203,7 +203,8 @@ TEST(RunRecordingsTest, EachRecordingIsReadAfreshAndFailuresDoNotStopTheWalk) {
 
     const auto& m = h.messages.entries();
     ASSERT_EQ(m.size(), 3u);
-    EXPECT_EQ(m[0].text, "Error opening file in GetInfo\n");
+    EXPECT_EQ(m[0].text,
+              "Error opening file in GetInfo\nFile '" + h.dir + "/notes.abf' is not an ABF file.\n");
     EXPECT_EQ(m[1].text, "Error in PscTrawl");
     EXPECT_EQ(m[2].caption, "Parameter Error");
     EXPECT_NE(m[2].text.find("between 1 and 5"), std::string::npos) << m[2].text;
@@ -215,6 +216,26 @@ TEST(RunRecordingsTest, EachRecordingIsReadAfreshAndFailuresDoNotStopTheWalk) {
     ASSERT_EQ(scanned.size(), 10u);
     EXPECT_EQ(scanned.back(), "Frame  10");
     EXPECT_EQ(h.view.secondLines("Detecting").back().rfind("Trace Mode: Frame # 10, Event#", 0), 0u);
+}
+
+// A recording that goes away after its header was read: the box names it and says why, whether
+// the header cannot be read again or the samples cannot be opened after it.
+TEST(RunRecordingsTest, ARecordingThatVanishesIsNamedWithTheReason) {
+    Harness h;
+    const std::string path = h.staircase("gone.abf", 5);
+    ASSERT_TRUE(GetInfo(h.p, path, h.messages));
+    const std::string expected = "Error opening file\nFile '" + path + "' was not found.\n";
+
+    h.run.startDisplay = [&](PscParameters&) { fs::remove(path); };
+    EXPECT_EQ(pscDetectFile(h.run, path).status, 0);
+    ASSERT_EQ(h.messages.entries().size(), 1u);
+    EXPECT_EQ(h.messages.entries()[0].caption + ": " + h.messages.entries()[0].text, "Error: " + expected);
+
+    h.run.startDisplay = nullptr;
+    EXPECT_EQ(pscDetectFile(h.run, path).status, 0);
+    ASSERT_EQ(h.messages.entries().size(), 2u);
+    EXPECT_EQ(h.messages.entries()[1].text, expected);
+    EXPECT_FALSE(h.hasEventTable(path));
 }
 
 TEST(ProgressTextTest, ModePrefixFollowsTheSteppingMode) {

@@ -353,7 +353,7 @@ TEST(SpikeCountCommand, FailuresRefusalsAndTheCompletionText) {
     EXPECT_EQ(texts, std::vector<std::string>{"Ouput File: " + dir.file("good.prn")});
     ASSERT_EQ(messages.entries().size(), 3u);
     EXPECT_EQ(messages.entries()[0].caption + ": " + messages.entries()[0].text,
-              "Error: Error opening file\n");
+              "Error: Error opening file\nFile '" + paths[0] + "' was not found.\n");
     EXPECT_EQ(messages.entries()[1].caption + ": " + messages.entries()[1].text, "Error: Error in Spkcensus");
     EXPECT_EQ(messages.entries()[2].caption + ": " + messages.entries()[2].text,
               "Spike Detector: " + texts[0]);
