@@ -2,8 +2,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <optional>
+#include <string>
 #include <utility>
 
+#include "params/messages.h"
 #include "params/progress.h"
 #include "shell/graph_window.h"
 #include "shell/programs.h"
@@ -18,6 +21,19 @@ namespace {
 
 // The F/I graph window closes by itself after this time unless the right button was pressed in it.
 constexpr int kFiAutoCloseMs = 5000;
+
+// A recording's progress starts from nothing of the one before: its own name, no status line yet,
+// 1 %, no button press pending. Shown before the window opens, so it never appears with old texts.
+void startFreshProgress(ProgressRecord& progress, const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    progress.line1 = slash == std::string::npos ? path : path.substr(slash + 1);
+    progress.line2.clear();
+    progress.showLine1 = 1;
+    progress.showLine2 = 1;
+    progress.percent = 1;
+    progress.pressedButton.store(0);
+    progressUpdate(progress);
+}
 
 }  // namespace
 
@@ -47,27 +63,56 @@ SpktalProgram::SpktalProgram() {
 SpktalProgram::~SpktalProgram() = default;
 
 bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
+    if (std::optional<std::string> refused = spikeCheckParams(params_)) {
+        w.messages().show(MessageKind::ParameterError, kParameterErrorCaption, *refused);
+        return false;
+    }
     ProgressRecord& progress = w.progress();
-    PumpingProgressView pumping(w.progressWindow());
+    ProgressWindow& box = w.progressWindow();
+    box.hide();
+    // Only the progress window and the windows the run opens take input until the run is over.
+    const RunInputHold hold(w, box);
+    PumpingProgressView pumping(box);
     progress.view = &pumping;
-    w.progressWindow().open();
-    std::string lastText;
+    const auto closeBox = [&] {
+        box.hide();
+        progress.boxOpen = 0;
+    };
+
     SpikeRunOptions options;
     // The F/I figure: the progress window goes away, the graph window stays 5 s (or, after a
-    // right-button press, until it is closed) and the run waits for it.
-    options.showFiPlots = [&w](GraphRecord& record, const std::string&) {
-        w.progressWindow().hide();
+    // right-button press, until it is closed) and the run waits for it; then the progress window
+    // is back for the rest of the recording.
+    options.showFiPlots = [&box](GraphRecord& record, const std::string&) {
+        box.hide();
         graphShow(record, kFiAutoCloseMs);
+        box.show();
+        box.raise();
     };
-    const bool ok = spikeCountSelection(
-        params_, w.selection, progress, w.messages(), options,
-        [&lastText](const std::string&, const std::string& text) {
-            QGuiApplication::clipboard()->setText(QString::fromStdString(text));
-            lastText = text;
-        },
-        w.dialog().statusBoxOn != 0);
-    w.progressWindow().hide();
-    progress.view = &w.progressWindow();
+
+    // Every recording in turn, each with a progress window of its own: its result text goes to
+    // the clipboard (and into the status box when that is on); a failed one says so once its
+    // progress window is gone, and the next one is counted all the same.
+    bool ok = false;
+    std::string lastText;
+    for (const std::string& path : w.selection) {
+        startFreshProgress(progress, path);
+        box.open();
+        SpikeFileResult result;
+        ok = spikeCountFile(params_, path, progress, w.messages(), result, options);
+        if (ok) {
+            QGuiApplication::clipboard()->setText(QString::fromStdString(result.resultText));
+            lastText = result.resultText;
+            if (w.dialog().statusBoxOn != 0)
+                w.messages().show(MessageKind::Information, kSpikeDetectorCaption, result.resultText);
+            closeBox();
+        } else {
+            closeBox();
+            w.messages().show(MessageKind::PlainError, kPlainErrorCaption, "Error in Spkcensus");
+        }
+    }
+    closeBox();
+    progress.view = &box;
     resultText = lastText;
     return ok;
 }

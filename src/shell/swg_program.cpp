@@ -50,17 +50,27 @@ bool SwgProgram::run(MainWindow& w, std::string& resultText) {
     WaveRunOptions options;
     options.directory = w.dataDirectory;
     ProgressRecord& progress = w.progress();
-    PumpingProgressView pumping(w.progressWindow());
+    ProgressWindow& box = w.progressWindow();
+    box.hide();
+    // Only the progress window and the message boxes take input until the run is over.
+    const RunInputHold hold(w, box);
+    PumpingProgressView pumping(box);
     progress.view = &pumping;
-    w.progressWindow().open();
+    // Each run starts from blank status lines: nothing of the last run's file shows.
+    progress.line1.clear();
+    progress.line2.clear();
+    progress.pressedButton.store(0);
+    progressUpdate(progress);
+    box.open();
     const WaveRunResult result = waveGenerate(params_, progress, state_, w.messages(), options);
-    progress.view = &w.progressWindow();
     if (!result.ok) {
         w.messages().show(MessageKind::PlainError, "Error", "Error");
     } else if (w.dialog().statusBoxOn != 0) {
         w.messages().show(MessageKind::Information, "Stimulus Waveform Generator", "OK");
     }
-    w.progressWindow().hide();
+    box.hide();
+    progress.boxOpen = 0;
+    progress.view = &box;
     if (result.ok) {
         lastFile_ = result.path;
         resultText = result.fileName;
