@@ -34,6 +34,9 @@ inline bool shellWantsConsole(int argc, char* argv[]) {
 template <class Program, class... ProgramArgs>
 int shellRunDesktop(int argc, char* argv[], const char* name, const char* filesHelp, ProgramArgs&&... args) {
     QApplication app(argc, argv);
+    // The shell ends the program (Exit, the parameter dialog closed in mode N); a window that
+    // happens to be the last one open, such as spktal's F/I graph window, never does.
+    QApplication::setQuitOnLastWindowClosed(false);
     // Numbers are read and written the C way whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QCoreApplication::setApplicationName(QString::fromUtf8(name));

@@ -53,6 +53,8 @@ GraphWindow::GraphWindow(GraphRecord& record, int autoCloseMs, QWidget* parent)
     : QWidget(parent, Qt::Window), record_(record) {
     setObjectName(QStringLiteral("WinPlotQV"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Closing the figure ends its own show, never the program, even when it was the last window.
+    setAttribute(Qt::WA_QuitOnClose, false);
     if (record_.device != nullptr) device_ = *record_.device;
     device_.printing = 1;  // text sizes follow the window's dimensions
     device_.repaintWindow = nullptr;
@@ -219,7 +221,11 @@ int graphShow(GraphRecord& record, int autoCloseMs) {
     shown.result = 0;
     shown.quitOnDestroy = 1;
 
-    GraphWindow window(shown, autoCloseMs);
+    // Under a modal window (the parameter dialog a run was started from) a window of its own
+    // would get no input at all: the figure then belongs to that window and holds it instead.
+    QWidget* modal = QApplication::activeModalWidget();
+    GraphWindow window(shown, autoCloseMs, modal);
+    if (modal != nullptr) window.setWindowModality(Qt::WindowModal);
     QEventLoop loop;
     QObject::connect(&window, &GraphWindow::closed, &loop, &QEventLoop::quit);
     window.show();

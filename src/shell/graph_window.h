@@ -71,8 +71,11 @@ class GraphWindow : public QWidget {
 };
 
 // Shows the record in a graph window and returns when the window is gone, with its result code
-// (99 after "&Stop Plotting", else 0). The caller's other windows keep working meanwhile. With
-// autoCloseMs > 0 the window closes by itself after that time unless the right button was pressed.
+// (99 after "&Stop Plotting", else 0). The caller's other windows keep working meanwhile, except a
+// modal window that is up (the parameter dialog of a run started from it): the graph window is
+// then that window's own, takes its input (right button, popup and its commands) and holds that
+// window until it is gone. With autoCloseMs > 0 the window closes by itself after that time unless
+// the right button was pressed.
 int graphShow(GraphRecord& record, int autoCloseMs);
 
 // The figure without a window: basePath + ".svg" (vector) and basePath + ".png" (white
