@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "desktop_spktal.h"
 #include "params/messages.h"
 #include "params/param_files.h"
 #include "params/param_settings.h"
@@ -155,7 +156,7 @@ int consoleMain(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     if (!ephys::shellWantsConsole(argc, argv))
-        return ephys::shellRunDesktop<ephys::SpktalProgram>(argc, argv, "spktal",
+        return ephys::shellRunDesktop<ephys::DesktopSpktal>(argc, argv, "spktal",
                                                             "Recordings to count (.abf).");
     return consoleMain(argc, argv);
 }
