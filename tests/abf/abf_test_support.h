@@ -1,5 +1,9 @@
 // Test support for the recording module: where the real recordings are, their reference values,
 // and scratch files for damaged copies.
+//
+// Two sets of real recordings: the few small ones kept in the repository (tests/data/abf, always
+// there) and the full collection found through EPHYS_ABF_SAMPLES_DIR (an extra set that may be
+// absent). Each has a reference.json with the values two independent readers read from its files.
 #pragma once
 
 #include <fcntl.h>
@@ -22,12 +26,23 @@ inline std::filesystem::path samplesDir() {
     return std::filesystem::path(EPHYS_ABF_SAMPLES_DIR);
 }
 
+inline std::filesystem::path keptDir() {
+    return std::filesystem::path(EPHYS_TEST_DATA_DIR) / "abf";
+}
+
 inline bool haveSamples() {
     return std::filesystem::exists(samplesDir() / "reference.json");
 }
 
+// A real recording: the copy kept in the repository when there is one, else the collection's.
 inline std::string samplePath(const std::string& name) {
-    return (samplesDir() / name).string();
+    const std::filesystem::path kept = keptDir() / name;
+    return (std::filesystem::exists(kept) ? kept : samplesDir() / name).string();
+}
+
+// The recordings kept in the repository.
+inline std::vector<std::string> keptRecordings() {
+    return {"2018_12_09_pCLAMP11_0001.abf", "2020_06_16_0000.abf", "File_axon_7.abf", "invalidDate-abf1.abf"};
 }
 
 // Skips the current test when the folder of real recordings is absent.
@@ -39,14 +54,28 @@ inline std::string samplePath(const std::string& name) {
         }                                                                                               \
     } while (0)
 
+inline json::Value readReference(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return json::parse(text.str());
+}
+
+// The full collection's reference values.
 inline const json::Value& reference() {
-    static const json::Value value = [] {
-        std::ifstream in(samplesDir() / "reference.json", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return json::parse(text.str());
-    }();
+    static const json::Value value = readReference(samplesDir() / "reference.json");
     return value;
+}
+
+// The reference values of the kept recordings.
+inline const json::Value& keptReference() {
+    static const json::Value value = readReference(keptDir() / "reference.json");
+    return value;
+}
+
+// The full collection's reference when it is there, else the kept recordings'.
+inline const json::Value& availableReference() {
+    return haveSamples() ? reference() : keptReference();
 }
 
 inline std::vector<std::uint8_t> readBytes(const std::string& path) {
