@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "abf/abf_file.h"
+#include "abf_test_recordings.h"
 #include "abf_test_support.h"
 
 namespace ephys {
@@ -26,6 +27,7 @@ constexpr int kWhole = std::numeric_limits<int>::max();  // gap-free: one piece 
     return ::testing::AssertionFailure() << actual << " differs from the reference " << expected;
 }
 
+// A real recording by its name, or any recording by its full path.
 struct Opened {
     explicit Opened(const std::string& name, int requested = kWhole) : samplesPerSweep(requested) {
         abfResetHeader(header);
@@ -149,11 +151,11 @@ void checkRecording(const json::Value& ref, Opened& o) {
     }
 }
 
-// Every recording of the collection against the values of two independent readers.
+// Every recording of the collection (without it, the ones kept with the tests) against the values
+// of two independent readers.
 TEST(AbfReference, EveryRecordingAgreesWithTheReference) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
     int agreeing = 0;
-    for (const auto& [name, ref] : reference().members) {
+    for (const auto& [name, ref] : abf_test::availableReference().members) {
         SCOPED_TRACE(name);
         const bool failedBefore = ::testing::Test::HasFailure();
         Opened o(name);
@@ -161,37 +163,47 @@ TEST(AbfReference, EveryRecordingAgreesWithTheReference) {
         checkRecording(ref, o);
         if (!failedBefore && !::testing::Test::HasFailure()) ++agreeing;
     }
-    EXPECT_EQ(agreeing, 25);
+    EXPECT_EQ(agreeing, abf_test::haveSamples() ? 25 : 4);
     std::printf("%d recordings agree with reference.json\n", agreeing);
 }
 
 // Gap-free data in pieces of the requested per-channel length, the last piece the rest, each
-// starting where the one before ended.
+// starting where the one before ended: ABF1 (stored in chunks of its own) and ABF2, one and two
+// channels, 100 µs.
 TEST(AbfGapFree, PiecesOfTheRequestedLength) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    Opened whole("2020_07_29_0062.abf");  // 2 channels (ADC 0, 2), 184320 samples each, 100 µs
-    Opened cut("2020_07_29_0062.abf", 1000);
-    ASSERT_EQ(cut.error, kAbfOk);
-    EXPECT_EQ(whole.sweeps, 1);
-    EXPECT_EQ(cut.sweeps, 185);
-    EXPECT_EQ(cut.samplesPerSweep, 1000);
-    EXPECT_EQ(cut.header.numSamplesPerEpisode, 2000);
-    EXPECT_EQ(cut.file.sweepLength(185), 320);
-    int error = -1;
-    for (int p : {0, 2}) {
-        std::vector<std::int16_t> all;
-        std::vector<std::int16_t> piece;
-        ASSERT_EQ(whole.file.readSweep(p, 1, all, error), 184320);
-        for (int s : {1, 2, 100, 185}) {
-            ASSERT_EQ(cut.file.readSweep(p, s, piece, error), s == 185 ? 320 : 1000);
-            EXPECT_TRUE(std::equal(piece.begin(), piece.end(), all.begin() + (s - 1) * 1000))
-                << p << " " << s;
-            EXPECT_DOUBLE_EQ(cut.file.sweepStartMs(s, error), (s - 1) * 100.0);
+    for (const char* name : {"gapfree_v1.abf", "gapfree_v2.abf"}) {
+        SCOPED_TRACE(name);
+        const abf_test::GeneratedRecording& r = abf_test::generated(name);
+        const auto total = static_cast<int>(r.spec.totalSamples);  // 20500 and 18500
+        const int pieces = (total + 999) / 1000;
+        const int last = total - (pieces - 1) * 1000;
+        Opened whole(r.path);
+        Opened cut(r.path, 1000);
+        ASSERT_EQ(cut.error, kAbfOk);
+        EXPECT_EQ(whole.sweeps, 1);
+        EXPECT_EQ(whole.file.sweepLength(1), total);
+        EXPECT_EQ(cut.sweeps, pieces);
+        EXPECT_EQ(cut.samplesPerSweep, 1000);
+        EXPECT_EQ(cut.header.numSamplesPerEpisode, 1000 * r.channels());
+        EXPECT_EQ(cut.file.sweepLength(pieces), last);
+        int error = -1;
+        for (int k = 0; k < r.channels(); ++k) {
+            const int p = r.spec.channels[std::size_t(k)].physicalAdc;
+            std::vector<std::int16_t> all;
+            std::vector<std::int16_t> piece;
+            ASSERT_EQ(whole.file.readSweep(p, 1, all, error), total);
+            EXPECT_EQ(all[12345], abf_test::generatedRaw(k, 0, 12345));
+            for (int s : {1, 2, pieces / 2, pieces}) {
+                ASSERT_EQ(cut.file.readSweep(p, s, piece, error), s == pieces ? last : 1000);
+                EXPECT_TRUE(std::equal(piece.begin(), piece.end(), all.begin() + (s - 1) * 1000))
+                    << p << " " << s;
+                EXPECT_DOUBLE_EQ(cut.file.sweepStartMs(s, error), (s - 1) * 100.0);
+            }
         }
+        std::vector<std::int16_t> none;
+        EXPECT_EQ(cut.file.readSweep(r.spec.channels[0].physicalAdc, pieces + 1, none, error), 0);
+        EXPECT_EQ(error, kAbfErrSweepRange);
     }
-    std::vector<std::int16_t> none;
-    EXPECT_EQ(cut.file.readSweep(0, 186, none, error), 0);
-    EXPECT_EQ(error, kAbfErrSweepRange);
 }
 
 // Without a requested length the file's own chunk length is used and reported back; for every
@@ -246,24 +258,64 @@ TEST(AbfErrors, TextsAndRefusedFiles) {
 // spktal finds a recording's channels by reading sweep 1 of channels 0..15; names, units and
 // gains belong to the physical channel, not to the position in the data.
 TEST(AbfChannels, PhysicalChannelsOfTheSamplingSequence) {
+    for (const char* name : {"episodic_v1.abf", "gapfree_v2.abf"}) {  // ADC 0, 2, 3 and ADC 0, 2
+        SCOPED_TRACE(name);
+        const abf_test::GeneratedRecording& r = abf_test::generated(name);
+        Opened o(r.path);
+        std::vector<int> sampled;
+        for (const AbfWriteChannel& c : r.spec.channels) sampled.push_back(c.physicalAdc);
+        std::vector<int> found;
+        int error = -1;
+        for (int p = -1; p <= kAbfAdcCount; ++p) {
+            std::vector<std::int16_t> samples;
+            const int n = o.file.readSweep(p, 1, samples, error);
+            if (error == kAbfOk) found.push_back(p);
+            EXPECT_TRUE(error == kAbfOk ? n == r.sweepLength() : error == kAbfErrChannelNotSampled && n == 0)
+                << p;
+        }
+        EXPECT_EQ(found, sampled);
+        for (int sweep : {0, r.sweeps() + 1}) {
+            std::vector<std::int16_t> samples;
+            o.file.readSweep(0, sweep, samples, error);
+            EXPECT_EQ(error, kAbfErrSweepRange);
+            o.file.sweepStartMs(sweep, error);
+            EXPECT_EQ(error, kAbfErrSweepRange);
+        }
+        float scale = 0.0f;
+        float offset = 0.0f;
+        EXPECT_EQ(abfChannelScaling(o.header, 1, scale, offset), kAbfErrChannelNotSampled);
+        for (std::size_t k = 0; k < sampled.size(); ++k) {
+            const AbfWriteChannel& c = r.spec.channels[k];
+            ASSERT_EQ(abfChannelScaling(o.header, c.physicalAdc, scale, offset), kAbfOk);
+            EXPECT_FLOAT_EQ(scale, static_cast<float>(c.scale)) << c.physicalAdc;
+            EXPECT_NEAR(offset, c.offset, 1e-6) << c.physicalAdc;
+            EXPECT_EQ(abfChannelName(o.header, c.physicalAdc), c.name);
+            EXPECT_EQ(abfChannelUnits(o.header, c.physicalAdc), c.units);
+            // The last sample of the last sweep, where a mix-up of positions would show.
+            std::vector<std::int16_t> samples;
+            ASSERT_EQ(o.file.readSweep(c.physicalAdc, r.sweeps(), samples, error), r.sweepLength());
+            EXPECT_EQ(samples.back(),
+                      abf_test::generatedRaw(static_cast<int>(k), r.sweeps() - 1, r.sweepLength() - 1));
+        }
+        // Sample times count per-channel intervals.
+        std::vector<double> times(4);
+        abfSampleTimesMs(o.header, times);
+        EXPECT_DOUBLE_EQ(times[3], 3 * r.spec.sampleIntervalUs / 1000.0);
+    }
+
+    int error = -1;
+    Opened floats("File_axon_7.abf");
+    std::vector<std::int16_t> samples;
+    EXPECT_EQ(floats.file.readSweep(1, 1, samples, error), 0);
+    EXPECT_EQ(error, kAbfErrDataFormat);
+    Opened events("2020_06_16_0000.abf");  // variable-length sweeps: the longest one is reported
+    EXPECT_EQ(events.samplesPerSweep, 70040);
+}
+
+// Names, units and gains of a real recording whose sampling sequence skips a channel.
+TEST(AbfChannels, RealRecordingWithTelegraphedGain) {
     EPHYS_REQUIRE_ABF_SAMPLES();
     Opened o("190619B_0003.abf");  // sampling sequence 0, 2
-    std::vector<int> found;
-    int error = -1;
-    for (int p = -1; p <= kAbfAdcCount; ++p) {
-        std::vector<std::int16_t> samples;
-        const int n = o.file.readSweep(p, 1, samples, error);
-        if (error == kAbfOk) found.push_back(p);
-        EXPECT_TRUE(error == kAbfOk ? n == 30640 : error == kAbfErrChannelNotSampled && n == 0) << p;
-    }
-    EXPECT_EQ(found, (std::vector<int>{0, 2}));
-    for (int sweep : {0, 11}) {
-        std::vector<std::int16_t> samples;
-        o.file.readSweep(0, sweep, samples, error);
-        EXPECT_EQ(error, kAbfErrSweepRange);
-        o.file.sweepStartMs(sweep, error);
-        EXPECT_EQ(error, kAbfErrSweepRange);
-    }
     float scale = 0.0f;
     float offset = 0.0f;
     EXPECT_EQ(abfChannelScaling(o.header, 1, scale, offset), kAbfErrChannelNotSampled);
@@ -276,29 +328,21 @@ TEST(AbfChannels, PhysicalChannelsOfTheSamplingSequence) {
     std::vector<double> times(4);
     abfSampleTimesMs(o.header, times);
     EXPECT_DOUBLE_EQ(times[3], 0.3);
-
-    Opened floats("File_axon_7.abf");
-    std::vector<std::int16_t> samples;
-    EXPECT_EQ(floats.file.readSweep(1, 1, samples, error), 0);
-    EXPECT_EQ(error, kAbfErrDataFormat);
-    Opened events("2020_06_16_0000.abf");  // variable-length sweeps: the longest one is reported
-    EXPECT_EQ(events.samplesPerSweep, 70040);
 }
 
 // psctrawl reads frames itself at the data section: what it reads must be what the sweep read
 // gives, and the data section ends before the tags that follow it in the file.
 TEST(AbfDirectData, RawFramesAgreeWithSweepReads) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    Opened o("2015_09_10_0001.abf");  // 3 channels on ADC 0, 2, 3; sweeps of 9600
+    Opened o(abf_test::generated("episodic_v1.abf").path);  // 3 channels on ADC 0, 2, 3; sweeps of 5000
     const int channels = 3;
     const std::int64_t first = o.file.sweepFirstValue(7);
-    EXPECT_EQ(first, 6 * 9600 * channels);
-    std::vector<std::byte> bytes(9600 * channels * 2);
+    EXPECT_EQ(first, 6 * 5000 * channels);
+    std::vector<std::byte> bytes(5000 * channels * 2);
     int error = -1;
-    ASSERT_EQ(o.file.readData(first, 9600 * channels, bytes, error), 9600 * channels);
+    ASSERT_EQ(o.file.readData(first, 5000 * channels, bytes, error), 5000 * channels);
     for (int k = 0; k < channels; ++k) {
         std::vector<std::int16_t> samples;
-        ASSERT_EQ(o.file.readSweep(o.header.adcSamplingSeq[std::size_t(k)], 7, samples, error), 9600);
+        ASSERT_EQ(o.file.readSweep(o.header.adcSamplingSeq[std::size_t(k)], 7, samples, error), 5000);
         for (std::size_t i = 0; i < samples.size(); ++i) {
             std::int16_t raw;
             std::memcpy(&raw, bytes.data() + (i * channels + std::size_t(k)) * 2, 2);
@@ -306,10 +350,10 @@ TEST(AbfDirectData, RawFramesAgreeWithSweepReads) {
         }
     }
 
-    Opened tagged("File_axon_2.abf");
+    const std::string gapFree = abf_test::generated("gapfree_v1.abf").path;  // four tags behind the data
+    Opened tagged(gapFree);
     const std::int64_t total = tagged.header.actualAcqLength;
-    const auto size =
-        static_cast<std::int64_t>(std::filesystem::file_size(abf_test::samplePath("File_axon_2.abf")));
+    const auto size = static_cast<std::int64_t>(std::filesystem::file_size(gapFree));
     ASSERT_GT(size, tagged.header.dataOffsetBytes + 2 * total + 512);
     std::vector<std::byte> tail(200);
     EXPECT_EQ(tagged.file.readData(total - 10, 100, tail, error), 10);
@@ -324,7 +368,6 @@ TEST(AbfDirectData, RawFramesAgreeWithSweepReads) {
 }
 
 TEST(AbfHandle, MovesAndCloses) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
     Opened o("2018_12_09_pCLAMP11_0001.abf");
     AbfFile moved(std::move(o.file));
     EXPECT_FALSE(o.file.isOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is defined

@@ -1,7 +1,8 @@
-// Damaged recordings: real files cut short, with header bytes overwritten, or with single fields
-// set to values no recording has. Opening must fail with a clear error or give what the file
-// really holds, never read outside the file nor allocate more than the file justifies (the
-// sanitizer build runs these too).
+// Damaged recordings: files cut short, with header bytes overwritten, or with single fields set to
+// values no recording has. Opening must fail with a clear error or give what the file really
+// holds, never read outside the file nor allocate more than the file justifies (the sanitizer
+// build runs these too). The inputs are the writer's recordings of every layout, the small real
+// recordings kept with the tests, and a few of the full real collection when it is there.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_stimulus.h"
+#include "abf_test_recordings.h"
 #include "abf_test_support.h"
 
 namespace ephys {
@@ -32,6 +34,25 @@ T get(const Bytes& bytes, std::size_t offset) {
     T value;
     std::memcpy(&value, bytes.data() + offset, sizeof value);
     return value;
+}
+
+// Paths of the writer's recordings named, then of the kept real ones, then of the collection's
+// (only when it is there).
+std::vector<std::string> inputs(const std::vector<std::string>& generated,
+                                const std::vector<std::string>& kept,
+                                const std::vector<std::string>& collection = {}) {
+    std::vector<std::string> paths;
+    for (const std::string& name : generated) paths.push_back(abf_test::generated(name).path);
+    for (const std::string& name : kept) paths.push_back(abf_test::samplePath(name));
+    if (abf_test::haveSamples())
+        for (const std::string& name : collection) paths.push_back(abf_test::samplePath(name));
+    return paths;
+}
+
+std::vector<std::string> allGenerated() {
+    std::vector<std::string> names;
+    for (const abf_test::GeneratedRecording& r : abf_test::generatedRecordings()) names.push_back(r.name);
+    return names;
 }
 
 // Opens the file and, when that works, uses every operation on it, checking what must hold for
@@ -85,11 +106,16 @@ int exercise(const Bytes& bytes, std::size_t size) {
 }
 
 TEST(AbfDamaged, CutAtManyLengths) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    for (const char* name : {"2018_12_09_pCLAMP11_0001.abf", "multichannelAbf1WithTags.abf",
-                             "invalidDate-abf1.abf", "File_axon_2.abf"}) {
-        SCOPED_TRACE(name);
-        const Bytes bytes = abf_test::readBytes(abf_test::samplePath(name));
+    for (const std::string& path : inputs(allGenerated(), abf_test::keptRecordings(),
+                                          {"multichannelAbf1WithTags.abf", "File_axon_2.abf"})) {
+        SCOPED_TRACE(path);
+        const Bytes bytes = abf_test::readBytes(path);
+        // Variable-length sweeps are known only from the synch array behind the data: such a
+        // recording opens exactly when the cut leaves at least the first entry of that array.
+        const bool variableLength =
+            bytes[3] == '2' && bytes[512 * get<std::uint32_t>(bytes, 76)] == kAbfVariableLengthEvents;
+        const std::size_t firstSynchEntryEnd =
+            512 * std::size_t{get<std::uint32_t>(bytes, 316)} + get<std::uint32_t>(bytes, 320);
         std::vector<std::size_t> cuts = {0, 3, 4, 5, 511, 512, 513, 2047, 2048, 2049, 6143, 6144, 6145};
         for (std::size_t i = 1; i < 120; ++i) cuts.push_back(bytes.size() * i / 120);
         for (std::size_t back = 1; back < 700; back += 13) cuts.push_back(bytes.size() - back);
@@ -99,19 +125,25 @@ TEST(AbfDamaged, CutAtManyLengths) {
             const int error = exercise(bytes, cut);
             opened += error == kAbfOk;
             EXPECT_TRUE(cut >= 512 || error != kAbfOk);
+            if (variableLength) {
+                EXPECT_EQ(error == kAbfOk, cut >= firstSynchEntryEnd) << error;
+            }
         }
-        EXPECT_GT(opened, 100);  // cut inside the data or after it: what is there reads
+        // Otherwise a cut inside the data or after it leaves a recording that reads as far as it goes.
+        if (!variableLength) {
+            EXPECT_GT(opened, 100);
+        }
     }
 }
 
 // Every byte of the first 2048 overwritten in turn, then the high byte of every 16-bit word (the
 // ABF1 fields there start at even offsets), in copies that keep a few blocks of data.
 TEST(AbfDamaged, HeaderBytesOverwritten) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    for (const char* name :
-         {"2018_12_09_pCLAMP11_0001.abf", "multichannelAbf1WithTags.abf", "invalidDate-abf1.abf"}) {
-        SCOPED_TRACE(name);
-        Bytes bytes = abf_test::readBytes(abf_test::samplePath(name));
+    for (const std::string& path :
+         inputs({"episodic_v2.abf", "episodic_v1.abf", "gapfree_v1.abf", "episodic_v2_float.abf"},
+                {"2018_12_09_pCLAMP11_0001.abf", "invalidDate-abf1.abf"}, {"multichannelAbf1WithTags.abf"})) {
+        SCOPED_TRACE(path);
+        Bytes bytes = abf_test::readBytes(path);
         const bool abf2 = bytes[3] == '2';
         const std::size_t data =
             512 * std::size_t(abf2 ? get<std::uint32_t>(bytes, 236) : get<std::uint32_t>(bytes, 40));
@@ -147,41 +179,48 @@ void expectDamage(const Bytes& original, const std::vector<Damage>& cases, std::
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr std::int32_t kHuge = std::numeric_limits<std::int32_t>::max();
 
-TEST(AbfDamaged, Abf1FieldsNoRecordingHas) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    const Bytes original = abf_test::readBytes(abf_test::samplePath("pclamp11_4ch_abf1.abf"));  // 4 channels
-    expectDamage(
-        original,
-        {
-            {"no channels", 120, bytesOf<std::int16_t>(0), kAbfErrBadChannels},
-            {"17 channels", 120, bytesOf<std::int16_t>(17), kAbfErrBadChannels},
-            {"channel sampled twice", 412, bytesOf<std::int16_t>(0), kAbfErrBadChannels},
-            {"physical channel 16", 410, bytesOf<std::int16_t>(16), kAbfErrBadChannels},
-            {"interval 0", 122, bytesOf(0.0f), kAbfErrBadInterval},
-            {"interval NaN", 122, bytesOf(kNaN), kAbfErrBadInterval},
-            {"interval negative", 122, bytesOf(-5.0f), kAbfErrBadInterval},
-            {"version 2.5", 4, bytesOf(2.5f), kAbfErrVersion},
-            {"Microsoft binary floats", 38, bytesOf<std::int16_t>(1), kAbfErrVersion},
-            {"mode 6", 8, bytesOf<std::int16_t>(6), kAbfErrBadMode},
-            {"data pointer past the end", 40, bytesOf<std::int32_t>(1000000), kAbfErrTruncated},
-            {"data pointer negative", 40, bytesOf<std::int32_t>(-1), kAbfErrBadHeader},
-            {"data format 2", 100, bytesOf<std::int16_t>(2), kAbfErrBadHeader},
-            {"samples per sweep 0", 138, bytesOf<std::int32_t>(0), kAbfErrBadSweepLength},
-            {"samples per sweep not whole frames", 138, bytesOf<std::int32_t>(3), kAbfErrBadSweepLength},
-            {"samples per sweep beyond the data", 138, bytesOf<std::int32_t>(kHuge - 3),
-             kAbfErrBadSweepLength},
-            {"negative sample count", 10, bytesOf<std::int32_t>(-5), kAbfErrBadHeader},
-            {"synch unit NaN", 130, bytesOf(kNaN), kAbfErrBadHeader},
-            {"sample count past the file", 10, bytesOf(kHuge), kAbfOk},
-            {"absurd sweep count", 16, bytesOf(kHuge), kAbfOk},
-            {"absurd synch array", 96, bytesOf(kHuge), kAbfOk},
-            {"absurd tag count", 48, bytesOf(kHuge), kAbfOk},
-        });
+void abf1FieldDamage(const Bytes& original) {
+    const auto channels = get<std::int16_t>(original, 120);
+    ASSERT_GE(channels, 2);
+    expectDamage(original,
+                 {
+                     {"no channels", 120, bytesOf<std::int16_t>(0), kAbfErrBadChannels},
+                     {"17 channels", 120, bytesOf<std::int16_t>(17), kAbfErrBadChannels},
+                     {"channel sampled twice", 412, bytesOf<std::int16_t>(0), kAbfErrBadChannels},
+                     {"physical channel 16", 410, bytesOf<std::int16_t>(16), kAbfErrBadChannels},
+                     {"interval 0", 122, bytesOf(0.0f), kAbfErrBadInterval},
+                     {"interval NaN", 122, bytesOf(kNaN), kAbfErrBadInterval},
+                     {"interval negative", 122, bytesOf(-5.0f), kAbfErrBadInterval},
+                     {"version 2.5", 4, bytesOf(2.5f), kAbfErrVersion},
+                     {"Microsoft binary floats", 38, bytesOf<std::int16_t>(1), kAbfErrVersion},
+                     {"mode 6", 8, bytesOf<std::int16_t>(6), kAbfErrBadMode},
+                     {"data pointer past the end", 40, bytesOf<std::int32_t>(1000000), kAbfErrTruncated},
+                     {"data pointer negative", 40, bytesOf<std::int32_t>(-1), kAbfErrBadHeader},
+                     {"data format 2", 100, bytesOf<std::int16_t>(2), kAbfErrBadHeader},
+                     {"samples per sweep 0", 138, bytesOf<std::int32_t>(0), kAbfErrBadSweepLength},
+                     {"samples per sweep not whole frames", 138, bytesOf<std::int32_t>(channels + 1),
+                      kAbfErrBadSweepLength},
+                     {"samples per sweep beyond the data", 138, bytesOf<std::int32_t>(kHuge - 3),
+                      kAbfErrBadSweepLength},
+                     {"negative sample count", 10, bytesOf<std::int32_t>(-5), kAbfErrBadHeader},
+                     {"synch unit NaN", 130, bytesOf(kNaN), kAbfErrBadHeader},
+                     {"sample count past the file", 10, bytesOf(kHuge), kAbfOk},
+                     {"absurd sweep count", 16, bytesOf(kHuge), kAbfOk},
+                     {"absurd synch array", 96, bytesOf(kHuge), kAbfOk},
+                     {"absurd tag count", 48, bytesOf(kHuge), kAbfOk},
+                 });
 }
 
-TEST(AbfDamaged, Abf2FieldsNoRecordingHas) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    const Bytes original = abf_test::readBytes(abf_test::samplePath("2018_12_09_pCLAMP11_0001.abf"));
+// Recordings of two or more channels (a channel may then be sampled twice).
+TEST(AbfDamaged, Abf1FieldsNoRecordingHas) {
+    for (const std::string& path : inputs({"episodic_v1.abf"}, {}, {"pclamp11_4ch_abf1.abf"})) {
+        SCOPED_TRACE(path);
+        abf1FieldDamage(abf_test::readBytes(path));
+    }
+}
+
+void abf2FieldDamage(const Bytes& original) {
+    ASSERT_GT(get<std::int64_t>(original, 324), 0);  // synch array entries
     const auto big = bytesOf<std::int64_t>(std::int64_t{1} << 50);
     // Section map entries at 76 + 16 x section: block, bytes per entry, count (8 bytes).
     expectDamage(original,
@@ -226,6 +265,14 @@ TEST(AbfDamaged, Abf2FieldsNoRecordingHas) {
     EXPECT_EQ(exercise(events, events.size()), kAbfErrNoSynch);
 }
 
+// Recordings of 16-bit samples with a synch array.
+TEST(AbfDamaged, Abf2FieldsNoRecordingHas) {
+    for (const std::string& path : inputs({"episodic_v2.abf"}, {"2018_12_09_pCLAMP11_0001.abf"})) {
+        SCOPED_TRACE(path);
+        abf2FieldDamage(abf_test::readBytes(path));
+    }
+}
+
 // Gains of 0 (a writer that left them out) give a scaling error, not a division by zero.
 TEST(AbfDamaged, ScalingRefusesUnusableGains) {
     AbfHeader h;
@@ -254,21 +301,29 @@ TEST(AbfDamaged, ScalingRefusesUnusableGains) {
 
 // Tags follow the data: a file cut inside the tag table gives the tags that are there.
 TEST(AbfDamaged, TagTableCutShort) {
-    EPHYS_REQUIRE_ABF_SAMPLES();
-    const Bytes bytes = abf_test::readBytes(abf_test::samplePath("File_axon_2.abf"));
-    abf_test::ScratchFile scratch("tags.abf");
-    scratch.write(bytes, 512 * get<std::uint32_t>(bytes, 44) + 2 * kAbfTagSize + 10);
-    AbfFile file;
-    AbfHeader h;
-    int samples = std::numeric_limits<int>::max();
-    int sweeps = 0;
-    int error = -1;
-    ASSERT_EQ(file.open(scratch.path(), h, samples, sweeps, error), 1);
-    EXPECT_EQ(h.numTagEntries, 4);
-    const std::vector<AbfTag> read = file.readTags(error);
-    EXPECT_EQ(error, kAbfErrReadTags);
-    ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(abfTagComment(read[0]), "Clampex start acquisition");
+    for (const char* name : {"gapfree_v1.abf", "gapfree_v2.abf"}) {
+        SCOPED_TRACE(name);
+        const abf_test::GeneratedRecording& r = abf_test::generated(name);
+        const Bytes bytes = abf_test::readBytes(r.path);
+        const std::size_t tagsAt =
+            512 * get<std::uint32_t>(bytes, r.spec.version == AbfFileVersion::V1 ? 44 : 252);
+        ASSERT_GT(tagsAt, 0u);
+        abf_test::ScratchFile scratch("tags.abf");
+        scratch.write(bytes, tagsAt + 2 * kAbfTagSize + 10);
+        AbfFile file;
+        AbfHeader h;
+        int samples = std::numeric_limits<int>::max();
+        int sweeps = 0;
+        int error = -1;
+        ASSERT_EQ(file.open(scratch.path(), h, samples, sweeps, error), 1);
+        EXPECT_EQ(h.numTagEntries, static_cast<int>(r.spec.tags.size()));
+        EXPECT_EQ(static_cast<std::size_t>(h.tagSectionPtr) * 512, tagsAt);
+        const std::vector<AbfTag> read = file.readTags(error);
+        EXPECT_EQ(error, kAbfErrReadTags);
+        ASSERT_EQ(read.size(), 2u);
+        EXPECT_EQ(abfTagComment(read[0]), r.spec.tags[0].comment);
+        EXPECT_EQ(abfTagComment(read[1]), r.spec.tags[1].comment);
+    }
 }
 
 }  // namespace
