@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -14,18 +15,15 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_writer.h"
+#include "abf_test_recordings.h"
+#include "abf_test_support.h"
 
 namespace ephys {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string sample(const std::string& name) {
-    return (fs::path(EPHYS_ABF_SAMPLES_DIR) / name).string();
-}
-
-#define REQUIRE_SAMPLE(name) \
-    if (!fs::exists(sample(name))) GTEST_SKIP() << "no real recording " << (name)
+using abf_test::generated;
 
 struct ScratchDir {
     std::string path = [] {
@@ -85,14 +83,13 @@ TEST(GetInfoTest, ContinuousRecordingsAreCutIntoFramesWithAPartialLast) {
         const char* file;
         int frameLength, channels, samples;
     };
-    for (const Case& c :
-         {Case{"File_axon_1.abf", 1000, 1, 1912832}, Case{"2020_07_29_0062.abf", 2000, 2, 184320}}) {
-        REQUIRE_SAMPLE(c.file);
+    for (const Case& c : {Case{"gapfree_v1.abf", 1000, 1, 20500}, Case{"gapfree_v2.abf", 2000, 2, 18500}}) {
+        SCOPED_TRACE(c.file);
         PscParameters p;
         p.frameLengthSetting = c.frameLength;
         CapturedMessages messages;
-        ASSERT_TRUE(GetInfo(p, sample(c.file), messages));
-        const int n = (c.samples + c.frameLength - 1) / c.frameLength;  // 1913 and 93
+        ASSERT_TRUE(GetInfo(p, generated(c.file).path, messages));
+        const int n = (c.samples + c.frameLength - 1) / c.frameLength;  // 21 and 10
         EXPECT_EQ(p.frameCount, n);
         EXPECT_EQ(p.frames, "1.." + std::to_string(n));
         EXPECT_EQ(p.firstFrame, 1);
@@ -103,44 +100,50 @@ TEST(GetInfoTest, ContinuousRecordingsAreCutIntoFramesWithAPartialLast) {
         EXPECT_FLOAT_EQ(p.sampleInterval, 0.1f);
         EXPECT_EQ(p.timeMapLength, c.samples * c.channels);
         EXPECT_EQ(pscTimeMapEntry(p, 12345), 12345);
+        EXPECT_TRUE(messages.empty());
     }
     PscParameters p;
     CapturedMessages messages;
-    ASSERT_TRUE(GetInfo(p, sample("2020_07_29_0062.abf"), messages));
-    EXPECT_EQ(p.baseName, "2020_07_29_0062");
-    EXPECT_EQ(p.dataOffset, 18432);
+    const std::string path = generated("gapfree_v2.abf").path;
+    ASSERT_TRUE(GetInfo(p, path, messages));
+    EXPECT_EQ(p.baseName, "gapfree_v2");
+    // The data section's block, from the ABF2 section map.
+    const std::vector<std::uint8_t> bytes = abf_test::readBytes(path);
+    std::uint32_t dataBlock = 0;
+    std::memcpy(&dataBlock, bytes.data() + 236, sizeof dataBlock);
+    EXPECT_EQ(p.dataOffset, 512 * static_cast<std::int64_t>(dataBlock));
 }
 
 TEST(GetInfoTest, EpisodesAreFramesUnlessTheFrameLengthIsOverridden) {
-    REQUIRE_SAMPLE("171116sh_0020.abf");  // 7 episodes of 200000 samples, with a synch array
+    const std::string path = generated("episodic_v1.abf").path;  // 8 episodes of 5000 samples, 3 channels
     CapturedMessages messages;
     PscParameters whole;
-    ASSERT_TRUE(GetInfo(whole, sample("171116sh_0020.abf"), messages));
+    ASSERT_TRUE(GetInfo(whole, path, messages));
     EXPECT_EQ(whole.framesAreEpisodes, 1);
-    EXPECT_EQ(whole.frameLengthSetting, 200000);
-    EXPECT_EQ(whole.frameCount, 7);
-    EXPECT_EQ(pscTimeMapEntry(whole, 1399999), 1399999);
+    EXPECT_EQ(whole.frameLengthSetting, 5000);
+    EXPECT_EQ(whole.frameCount, 8);
+    EXPECT_EQ(pscTimeMapEntry(whole, 119999), 119999);
 
     PscParameters cut;
     cut.overrideFrameLength = 'Y';
-    ASSERT_TRUE(GetInfo(cut, sample("171116sh_0020.abf"), messages));
+    ASSERT_TRUE(GetInfo(cut, path, messages));
     EXPECT_EQ(cut.framesAreEpisodes, 0);
     EXPECT_EQ(cut.frameLength, 2048);
-    EXPECT_EQ(cut.frames, "1..683");  // 1400000 / 2048
+    EXPECT_EQ(cut.frames, "1..19");  // 40000 / 2048
 
     // Episodes shorter than the frame length become the frame length.
-    REQUIRE_SAMPLE("171116sh_0011.abf");  // 20 episodes of 10000 samples
     cut.frameLengthSetting = 30000;
-    ASSERT_TRUE(GetInfo(cut, sample("171116sh_0011.abf"), messages));
-    EXPECT_EQ(cut.frameLengthSetting, 10000);
-    EXPECT_EQ(cut.frameCount, 20);
+    ASSERT_TRUE(GetInfo(cut, generated("episodic_v2.abf").path, messages));  // 10 episodes of 2000
+    EXPECT_EQ(cut.frameLengthSetting, 2000);
+    EXPECT_EQ(cut.frameCount, 10);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST(GetInfoTest, TimeMapFollowsTheSynchRunsCompactly) {
-    REQUIRE_SAMPLE("2020_06_16_0000.abf");  // runs at 14479, 44979, 147479 of 3540, 70040, 16040
+    // Event-driven: runs at 14479, 44979, 147479 of 3540, 70040, 16040 samples.
     PscParameters p;
     CapturedMessages messages;
-    ASSERT_TRUE(GetInfo(p, sample("2020_06_16_0000.abf"), messages));
+    ASSERT_TRUE(GetInfo(p, abf_test::samplePath("2020_06_16_0000.abf"), messages));
     EXPECT_EQ(p.frameCount, 44);
     EXPECT_EQ(p.timeMapLength, 89620);
     EXPECT_LE(p.timeMap.size(), 6u);
@@ -150,25 +153,31 @@ TEST(GetInfoTest, TimeMapFollowsTheSynchRunsCompactly) {
 }
 
 TEST(GetInfoTest, UnreadableRecordingLeavesThePreviousValues) {
-    REQUIRE_SAMPLE("2020_07_29_0062.abf");
+    ScratchDir dir;
     PscParameters p;
     CapturedMessages messages;
-    ASSERT_TRUE(GetInfo(p, sample("2020_07_29_0062.abf"), messages));
-    EXPECT_FALSE(GetInfo(p, sample("no such file.abf"), messages));
+    ASSERT_TRUE(GetInfo(p, generated("gapfree_v2.abf").path, messages));
+    const std::string missing = dir.path + "/no such file.abf";
+    EXPECT_FALSE(GetInfo(p, missing, messages));
     ASSERT_EQ(messages.entries().size(), 1u);
-    EXPECT_EQ(
-        messages.entries()[0].caption + ": " + messages.entries()[0].text,
-        "Error: Error opening file in GetInfo\nFile '" + sample("no such file.abf") + "' was not found.\n");
-    EXPECT_EQ(p.frames, "1..90");
-    EXPECT_EQ(p.baseName, "2020_07_29_0062");
+    EXPECT_EQ(messages.entries()[0].caption + ": " + messages.entries()[0].text,
+              "Error: Error opening file in GetInfo\nFile '" + missing + "' was not found.\n");
+    EXPECT_EQ(p.frames, "1..10");  // 18500 samples in frames of 2048
+    EXPECT_EQ(p.baseName, "gapfree_v2");
 }
 
 TEST(SetupChannelTest, NanoampereIsShownInPicoampereAndMissingChannelsFallBack) {
-    REQUIRE_SAMPLE("18425108.abf");  // "Imemb" in nA, then "10_Vm" in mV
+    ScratchDir dir;
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.totalSamples = 100;
+    layout.channels = {{0, "Imemb", "nA", 100.0 / 32768, 0.0}, {1, "10_Vm", "mV", 1000.0 / 32768, 0.0}};
+    const std::vector<std::int16_t> flat(100, 5);
+    ASSERT_TRUE(writeAbfFile(dir.path + "/two.abf", layout, {flat, flat}));
     AbfFile file;
     AbfHeader header;
     int perSweep = 2048, sweeps = 0, error = 0;
-    ASSERT_GT(file.open(sample("18425108.abf"), header, perSweep, sweeps, error), 0);
+    ASSERT_GT(file.open(dir.path + "/two.abf", header, perSweep, sweeps, error), 0);
     PscParameters p;
     p.channelNumber = 1;
     pscSetupChannel(header, p);
@@ -182,7 +191,6 @@ TEST(SetupChannelTest, NanoampereIsShownInPicoampereAndMissingChannelsFallBack) 
     EXPECT_NEAR(p.channelScale, 3.051758f, 1e-5);
 
     // The offset is in the channel's units too: 300 counts x 0.002 + 0.5 nA = 1100 pA.
-    ScratchDir dir;
     PscParameters q = plain(64);
     OpenRecording rec(writeGapFree(dir, {100, 200, 300, 400}, "nA", 0.002, 0.5), q);
     EXPECT_NEAR(q.channelOffset, 500.0f, 1e-2);
@@ -191,23 +199,23 @@ TEST(SetupChannelTest, NanoampereIsShownInPicoampereAndMissingChannelsFallBack) 
 }
 
 TEST(ReadFrameTest, FramesAgreeWithTheRecordingModuleAndArePaddedAtBothEnds) {
-    REQUIRE_SAMPLE("2020_07_29_0062.abf");
-    const std::string path = sample("2020_07_29_0062.abf");
+    const std::string path = generated("gapfree_v2.abf").path;  // 18500 samples on ADC 0 and 2
     AbfFile file;
     AbfHeader header;
-    int perSweep = 184320, sweeps = 0, error = 0;
+    int perSweep = 18500, sweeps = 0, error = 0;
     ASSERT_EQ(file.open(path, header, perSweep, sweeps, error), 1);
     std::vector<float> all;  // the current channel, position 1 (physical ADC 2), in pA
-    ASSERT_EQ(file.readSweep(2, 1, all, error), 184320);
+    ASSERT_EQ(file.readSweep(2, 1, all, error), 18500);
 
     PscParameters p = plain(2048);
     p.channelNumber = 1;
     OpenRecording rec(path, p);
-    for (int frame : {1, 37, 90}) {
+    EXPECT_EQ(p.frameCount, 10);
+    for (int frame : {1, 5, 10}) {  // frame 10 holds the last 68 samples
         rec.read(p, frame);
         for (std::size_t q = 0; q < rec.buffers.bufferLength(); ++q) {
             const std::int64_t k = (frame - 1) * 2048 - 200 + static_cast<std::int64_t>(q);
-            ASSERT_FLOAT_EQ(rec.buffers.currentData[q], all[std::clamp<std::int64_t>(k, 0, 184319)])
+            ASSERT_FLOAT_EQ(rec.buffers.currentData[q], all[std::clamp<std::int64_t>(k, 0, 18499)])
                 << "frame " << frame << " position " << q;
         }
     }
