@@ -14,6 +14,7 @@
 #include <limits>
 #include <vector>
 
+#include "abf/abf_error.h"
 #include "psc/psc_outputs.h"
 
 namespace ephys {
@@ -177,7 +178,10 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
 
     RecordingSamples recording;
     if (!recording.open(recordingName, p, header)) {
-        messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error opening file\n");
+        // The recording was analysed a moment ago; it has gone or turned unreadable since.
+        const int reason = errno == ENOENT ? kAbfErrFileNotFound : kAbfErrOpenFile;
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error opening file\n" + abfOpenFailureLine(reason, recordingName) + "\n");
         return false;
     }
     PscOutputFile file;

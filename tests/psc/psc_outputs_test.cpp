@@ -661,6 +661,15 @@ TEST(PscScanFile, RefusalFailureAndCancel) {
     EXPECT_EQ(messages.entries()[0].caption, "Exiting on error");
     EXPECT_EQ(messages.entries()[0].text, "Couldn't open Scan output file");
 
+    // The recording gone between its analysis and the export: named, with the reason.
+    const std::string gone = c.dir / "gone_0001.abf";
+    CapturedMessages lost;
+    EXPECT_FALSE(pscExportScan(gone, "", c.table, c.p, c.header, progress, lost));
+    ASSERT_EQ(lost.entries().size(), 1u);
+    EXPECT_EQ(lost.entries()[0].text, "Error opening file\nFile '" + gone + "' was not found.\n");
+    EXPECT_FALSE(std::filesystem::exists(std::string(c.dir / "gone_0001d.sca")))
+        << "no scan file without its recording";
+
     // Cancel: the file ends after the current event and replaces the old one without a question.
     c.p.overwriteOutputs = 'Y';
     progress.pressedButton = kProgressCancel;
