@@ -74,7 +74,7 @@ TEST(ParamFiles, WritesEveryRowByItsKind) {
               "Spike Polarity:Positive,Negative=P\nExport Scan=0\nOver write output files=0\nFlag=0\n");
 }
 
-TEST(ParamFiles, LongTextIsCutOnWriteButReadWhole) {
+TEST(ParamFiles, LongTextIsCutOnWriteAndReadUpTo799Characters) {
     Record r;
     ParamTable t = makeTable(r);
     r.frames = std::string(900, '7');
