@@ -86,7 +86,8 @@ TEST(ParamFiles, LongTextIsCutOnWriteAndReadUpTo799Characters) {
     paramSave(kParametersSection, t, profile);
     EXPECT_EQ(profile.get("Parameters", "Frames")->size(), 799u) << "799 characters are written whole";
 
-    // Reading never cuts a text row (a frame list far longer than 19 characters survives).
+    // Reading takes a text row whole up to its 799 characters (a frame list far longer than 19
+    // characters survives).
     std::string longList = "1..3,5,7,9,11,13,15,17,19,21,23,25,27,29,31,33,35,37,39..50,X44";
     profile.set("Parameters", "Frames", longList);
     r.frames.clear();
