@@ -61,7 +61,8 @@ const char* errorDescription(int error) {
         case kAbfErrBadMode:
             return "has an unknown operation mode";
         case kAbfErrBadScaling:
-            return "has unusable gain, range or resolution values";
+            return "has channel scaling that cannot be computed (ADC range, resolution or a gain is 0, not a "
+                   "number or infinite)";
         case kAbfErrDacFile:
             return "takes that stimulus from a DAC file, which cannot be rebuilt";
         default:

@@ -33,7 +33,7 @@ enum AbfError : int {
     kAbfErrBadInterval = 1051,     // sample interval 0, negative or not a number
     kAbfErrBadSweepLength = 1052,  // samples per sweep not a positive multiple of the channels
     kAbfErrBadMode = 1053,         // unknown operation mode
-    kAbfErrBadScaling = 1054,      // a gain, range or resolution of 0 or not a number
+    kAbfErrBadScaling = 1054,      // a gain, range or resolution of 0, not a number or infinite
     kAbfErrDacFile = 1055,         // stimulus replayed from a DAC file, not rebuilt here
 };
 

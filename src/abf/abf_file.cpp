@@ -46,6 +46,9 @@ AbfFile::AbfFile(AbfFile&& other) noexcept
       sweepCount_(other.sweepCount_),
       sweepFrames_(other.sweepFrames_),
       sweepOffsets_(std::move(other.sweepOffsets_)),
+      announcedUnits_(other.announcedUnits_),
+      presentUnits_(other.presentUnits_),
+      partUnit_(other.partUnit_),
       scratch16_(std::move(other.scratch16_)),
       scratch32_(std::move(other.scratch32_)) {
     other.reset();
@@ -61,6 +64,9 @@ AbfFile& AbfFile::operator=(AbfFile&& other) noexcept {
         sweepCount_ = other.sweepCount_;
         sweepFrames_ = other.sweepFrames_;
         sweepOffsets_ = std::move(other.sweepOffsets_);
+        announcedUnits_ = other.announcedUnits_;
+        presentUnits_ = other.presentUnits_;
+        partUnit_ = other.partUnit_;
         scratch16_ = std::move(other.scratch16_);
         scratch32_ = std::move(other.scratch32_);
         other.reset();
@@ -77,6 +83,9 @@ void AbfFile::reset() noexcept {
     sweepCount_ = 0;
     sweepFrames_ = 0;
     sweepOffsets_.clear();
+    announcedUnits_ = 0;
+    presentUnits_ = 0;
+    partUnit_ = false;
 }
 
 int AbfFile::close() {
@@ -110,6 +119,9 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
     std::vector<std::int64_t> offsets;
     std::int64_t sweepFrames = 0;
     std::int64_t sweeps = 0;
+    std::int64_t announced = 0;  // see announcedUnits_
+    std::int64_t present = 0;
+    bool part = false;
     int perSweep = samplesPerSweep;
     try {
         error = abf_detail::parseHeader(fd, info.st_size, h);
@@ -128,6 +140,8 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
             }
             sweepFrames = piece;
             sweeps = (frames + piece - 1) / piece;
+            announced = h.storedAcqLength / channels;
+            present = frames;
             h.numSamplesPerEpisode = static_cast<std::int32_t>(std::min(piece, frames) * channels);
         } else if (h.operationMode == kAbfVariableLengthEvents) {
             // Sweeps stored back to back, each as long as its synch entry says.
@@ -145,7 +159,13 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
                     offsets.push_back(position);
                     longest = std::max(longest, std::min(entry.length, values - position) / channels);
                     position += entry.length;
+                    if (position <= values) {
+                        ++present;
+                    } else {
+                        part = true;
+                    }
                 }
+                announced = std::max<std::int64_t>(h.synchArraySize, present + (part ? 1 : 0));
                 sweeps = static_cast<std::int64_t>(offsets.size());
                 perSweep = static_cast<int>(longest);
                 h.numSamplesPerEpisode = static_cast<std::int32_t>(longest * channels);
@@ -161,9 +181,15 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
                 error = h.storedAcqLength >= perEpisode ? kAbfErrTruncated : kAbfErrBadSweepLength;
             } else {
                 sweepFrames = perEpisode / channels;
-                const std::int64_t present = (frames + sweepFrames - 1) / sweepFrames;
-                sweeps = h.storedEpisodes > 0 ? std::min<std::int64_t>(h.storedEpisodes, present) : present;
+                const std::int64_t held = (frames + sweepFrames - 1) / sweepFrames;
+                sweeps = h.storedEpisodes > 0 ? std::min<std::int64_t>(h.storedEpisodes, held) : held;
                 perSweep = static_cast<int>(sweepFrames);
+                // The sweeps the header announces: as many as its sample count holds, at most
+                // lActualEpisodes.
+                const std::int64_t stated = (h.storedAcqLength / channels + sweepFrames - 1) / sweepFrames;
+                announced = h.storedEpisodes > 0 ? std::min<std::int64_t>(h.storedEpisodes, stated) : stated;
+                present = std::min(announced, frames / sweepFrames);
+                part = present < sweeps;
             }
         }
     } catch (const std::bad_alloc&) {
@@ -182,11 +208,29 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
     sweepCount_ = static_cast<int>(sweeps);
     sweepFrames_ = sweepFrames;
     sweepOffsets_ = std::move(offsets);
+    announcedUnits_ = announced;
+    presentUnits_ = present;
+    partUnit_ = part && announced > present;
     header_ = h;
     header = std::move(h);
     samplesPerSweep = perSweep;
     sweepCount = sweepCount_;
     return sweepCount_;
+}
+
+std::string AbfFile::shortRecordingText() const {
+    if (!isOpen() || !isShort()) return {};
+    std::string text = "File '" + path_ + "' is shorter than its header says: it holds ";
+    if (header_.operationMode == kAbfGapFree) {
+        text += std::to_string(presentUnits_) + " of the " + std::to_string(announcedUnits_) +
+                " samples per channel in its header";
+    } else {
+        text += std::to_string(presentUnits_) +
+                (partUnit_ ? " whole sweeps and part of sweep " + std::to_string(presentUnits_ + 1) + " of"
+                           : " of") +
+                " the " + std::to_string(announcedUnits_) + " sweeps in its header";
+    }
+    return text + "; it is analysed as far as it goes.";
 }
 
 std::int64_t AbfFile::sweepFirstValue(int sweep) const {

@@ -48,6 +48,14 @@ class AbfFile {
     // Per-channel samples of a sweep (from 1) as stored; 0 for a sweep out of range.
     int sweepLength(int sweep) const;
 
+    // A file that ends before the data its header announces (a copy cut short, an acquisition
+    // that stopped writing) is read as far as it goes. isShort() tells whether this one does;
+    // shortRecordingText() then names the file, the sweeps present and the sweeps the header
+    // announces (gap-free data: samples per channel), on one line without a line end, and is
+    // empty for a complete recording.
+    bool isShort() const { return announcedUnits_ > presentUnits_; }
+    std::string shortRecordingText() const;
+
     // All tags of the recording. An empty list is not an error. kAbfErrReadTags when the file
     // ends before the last tag the header announces (the tags present are returned).
     std::vector<AbfTag> readTags(int& error) const;
@@ -93,7 +101,12 @@ class AbfFile {
     int sweepCount_ = 0;
     std::int64_t sweepFrames_ = 0;            // fixed-length sweeps and gap-free pieces
     std::vector<std::int64_t> sweepOffsets_;  // variable-length events: first value of each sweep
-    std::vector<std::int16_t> scratch16_;     // one read of interleaved frames
+    // What the header announces and what the file holds of it: whole sweeps, or per-channel
+    // samples for gap-free data; partUnit_ when one more sweep is there in part.
+    std::int64_t announcedUnits_ = 0;
+    std::int64_t presentUnits_ = 0;
+    bool partUnit_ = false;
+    std::vector<std::int16_t> scratch16_;  // one read of interleaved frames
     std::vector<float> scratch32_;
 };
 

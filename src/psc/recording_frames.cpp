@@ -165,13 +165,14 @@ bool GetInfo(PscParameters& p, const std::string& fileName, MessageSink& message
     return true;
 }
 
-void pscSetupChannel(const AbfHeader& header, PscParameters& p) {
+int pscSetupChannel(const AbfHeader& header, PscParameters& p) {
     if (p.channelNumber < 0 || p.channelNumber >= header.adcNumChannels) p.channelNumber = 0;
     const int physical = header.adcSamplingSeq[static_cast<std::size_t>(p.channelNumber)];
 
     float scale = 1.0f;
     float offset = 0.0f;
-    if (abfChannelScaling(header, physical, scale, offset) != kAbfOk) {
+    const int scaling = abfChannelScaling(header, physical, scale, offset);
+    if (scaling != kAbfOk) {
         scale = 1.0f;
         offset = 0.0f;
     }
@@ -191,6 +192,7 @@ void pscSetupChannel(const AbfHeader& header, PscParameters& p) {
     p.channelTitle = name + " (" + units + ")";
     p.derivativeTitle = name + " (" + units + "/ms)";
     p.floatData = header.dataFormat != kAbfInt16Data ? 1 : 0;
+    return scaling;
 }
 
 int pscDifferentiationSamples(const PscParameters& p) {

@@ -39,8 +39,10 @@ bool GetInfo(PscParameters& p, const std::string& fileName, MessageSink& message
 // Chooses the analysed channel ("Channel number", a position in the sampling sequence; one the
 // recording does not have becomes 0), its scaling to pA (a channel in nA is scaled by 1000 and
 // titled in pA, whether it holds integers or floats; floats have scale 1 or 1000 and offset 0),
-// the axis titles and the sample format.
-void pscSetupChannel(const AbfHeader& header, PscParameters& p);
+// the axis titles and the sample format. Returns 0, or kAbfErrBadScaling when the channel's
+// scaling cannot be computed from the header (the record then holds scale 1 and offset 0, which
+// must not be taken for currents).
+int pscSetupChannel(const AbfHeader& header, PscParameters& p);
 
 // Reads frame `frameNumber` (from 1) into buffers.currentData and computes its dI/dt. Buffer
 // position 200 holds the frame's first sample. Positions before the data section take the

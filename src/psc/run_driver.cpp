@@ -212,7 +212,15 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     }
     p.fileName = fileName;
 
-    pscSetupChannel(header, p);
+    // Raw counts cannot be taken for currents: a channel without a usable scaling fails the
+    // recording.
+    if (const int scaling = pscSetupChannel(header, p); scaling != kAbfOk) {
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error opening file\n" + abfOpenFailureLine(scaling, fileName) + "\n");
+        return result;
+    }
+    // A recording cut short is analysed as far as it goes, and the user is told so.
+    if (file.isShort()) messages.show(MessageKind::Warning, "PSCTRAWL", file.shortRecordingText());
     p.traceCount = 2;
     if (p.frameLengthSetting < 1) p.frameLengthSetting = std::max(1, samplesPerSweep);
     p.frameLength = p.frameLengthSetting;

@@ -23,6 +23,7 @@ namespace ephys {
 namespace {
 
 constexpr int kEpochsSearched = 8;  // epochs A .. H are searched for the counting onset
+constexpr std::string_view kSpktalCaption = "SPKTAL";
 
 // Stored 8-bit text up to its first NUL, trailing blanks removed; the bytes are kept as they are.
 std::string storedText(const char* data, std::size_t size) {
@@ -56,6 +57,7 @@ class SpikeRun {
         int channel = 0;
         float scale = 1.0f;
         float offset = 0.0f;
+        int scalingError = kAbfOk;
         double slopeThreshold = 0.0;
         double completionSlope = 0.0;
     };
@@ -116,8 +118,12 @@ bool SpikeRun::open() {
         this->error("Error opening file\n" + abfOpenFailureLine(error, path_) + "\n");
         return false;
     }
+    // A recording cut short is counted as far as it goes; the tags behind its data went with the
+    // rest, so those that are left are taken.
+    const bool cutShort = file_.isShort();
+    if (cutShort) messages_.show(MessageKind::Warning, kSpktalCaption, file_.shortRecordingText());
     tags_ = file_.readTags(error);
-    if (error != kAbfOk && error != kAbfErrNoTags) {
+    if (error != kAbfOk && error != kAbfErrNoTags && !(cutShort && error == kAbfErrReadTags)) {
         this->error("Could not read tag array\n");
         return false;
     }
@@ -145,6 +151,13 @@ bool SpikeRun::open() {
         std::exit(1);
     }
     discoverChannels();
+    // Counts without a scaling would be reported as millivolts: such a recording is refused.
+    for (const Slot& slot : slots_) {
+        if (slot.scalingError != kAbfOk) {
+            this->error("Error opening file\n" + abfOpenFailureLine(slot.scalingError, path_) + "\n");
+            return false;
+        }
+    }
     return true;
 }
 
@@ -168,7 +181,7 @@ void SpikeRun::discoverChannels() {
         Slot slot;
         slot.channel = channel;
         if (readSweep(slot, 1) < 0) continue;
-        abfChannelScaling(header_, channel, slot.scale, slot.offset);
+        slot.scalingError = abfChannelScaling(header_, channel, slot.scale, slot.offset);
         slots_.push_back(slot);
     }
 }

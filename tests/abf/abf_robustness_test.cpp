@@ -299,6 +299,58 @@ TEST(AbfDamaged, ScalingRefusesUnusableGains) {
     EXPECT_EQ(scaling(), kAbfErrBadScaling);
 }
 
+// A file that ends inside its data reads as far as it goes and says how much of the header's
+// recording is there: whole sweeps and a sweep in part, or samples of gap-free data.
+TEST(AbfDamaged, DataCutShortIsReadAsFarAsItGoesAndNamed) {
+    for (const std::string& path : inputs(allGenerated(), abf_test::keptRecordings())) {
+        SCOPED_TRACE(path);
+        AbfFile file;
+        AbfHeader h;
+        int samples = 0;
+        int sweeps = 0;
+        int error = -1;
+        ASSERT_GT(file.open(path, h, samples, sweeps, error), 0);
+        EXPECT_FALSE(file.isShort());
+        EXPECT_EQ(file.shortRecordingText(), "");
+    }
+    struct Cut {
+        const char* name;
+        std::int64_t frames;  // whole frames of all channels kept
+        int extraBytes;
+        int sweeps;  // sweeps the reader gives
+        const char* says;
+    };
+    const std::vector<Cut> cuts = {
+        {"episodic_v2.abf", 4 * 2000, 0, 4, "it holds 4 of the 10 sweeps in its header"},
+        {"episodic_v2.abf", 4 * 2000 + 1000, 1, 5,
+         "it holds 4 whole sweeps and part of sweep 5 of the 10 sweeps in its header"},
+        {"episodic_v1.abf", 3 * 5000 + 1, 5, 4,
+         "it holds 3 whole sweeps and part of sweep 4 of the 8 sweeps in its header"},
+        {"gapfree_v2.abf", 10000, 2, 3, "it holds 10000 of the 18500 samples per channel in its header"},
+    };
+    for (const Cut& c : cuts) {
+        SCOPED_TRACE(std::string(c.name) + " cut after " + std::to_string(c.frames) + " frames");
+        const abf_test::GeneratedRecording& r = abf_test::generated(c.name);
+        const Bytes bytes = abf_test::readBytes(r.path);
+        const bool abf2 = bytes[3] == '2';
+        const std::size_t data =
+            512 * std::size_t(abf2 ? get<std::uint32_t>(bytes, 236) : get<std::uint32_t>(bytes, 40));
+        abf_test::ScratchFile scratch("cut.abf");
+        scratch.write(
+            bytes, data + std::size_t(c.frames) * std::size_t(r.channels()) * 2 + std::size_t(c.extraBytes));
+        AbfFile file;
+        AbfHeader h;
+        int samples = 4000;
+        int sweeps = 0;
+        int error = -1;
+        ASSERT_EQ(file.open(scratch.path(), h, samples, sweeps, error), c.sweeps) << error;
+        EXPECT_TRUE(file.isShort());
+        EXPECT_EQ(file.shortRecordingText(), "File '" + scratch.path() +
+                                                 "' is shorter than its header says: " + c.says +
+                                                 "; it is analysed as far as it goes.");
+    }
+}
+
 // Tags follow the data: a file cut inside the tag table gives the tags that are there.
 TEST(AbfDamaged, TagTableCutShort) {
     for (const char* name : {"gapfree_v1.abf", "gapfree_v2.abf"}) {

@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "abf/abf_file.h"
 #include "abf/abf_writer.h"
 #include "psc/psc_outputs.h"
 
@@ -236,6 +240,91 @@ TEST(RunRecordingsTest, ARecordingThatVanishesIsNamedWithTheReason) {
     ASSERT_EQ(h.messages.entries().size(), 2u);
     EXPECT_EQ(h.messages.entries()[1].text, expected);
     EXPECT_FALSE(h.hasEventTable(path));
+}
+
+// Overwrites `size` bytes of an ABF2 file at `offset` into the section whose block number the
+// section map keeps at byte `mapEntry` (76 protocol, 92 ADC).
+void patchSection(const std::string& path, std::size_t mapEntry, std::size_t offset, const void* value,
+                  std::size_t size) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::uint32_t block = 0;
+    f.seekg(static_cast<std::streamoff>(mapEntry));
+    f.read(reinterpret_cast<char*>(&block), sizeof block);
+    f.seekp(static_cast<std::streamoff>(std::size_t{block} * 512 + offset));
+    f.write(static_cast<const char*>(value), static_cast<std::streamsize>(size));
+    ASSERT_TRUE(f.good()) << path;
+}
+
+// Raw counts are no currents: a recording whose channel scaling cannot be computed fails with
+// the reason, whichever factor is unusable.
+TEST(RunRecordingsTest, ARecordingWithoutAUsableScalingFailsWithTheReason) {
+    Harness h;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float zero = 0.0f;
+    const std::int32_t noCounts = 0;
+    struct Patch {
+        const char* what;
+        std::size_t mapEntry, offset;
+        const void* value;
+        std::size_t size;
+    };
+    const std::vector<Patch> patches = {
+        {"ADC range NaN", 76, 110, &nan, 4},
+        {"ADC range infinite", 76, 110, &inf, 4},
+        {"ADC range 0", 76, 110, &zero, 4},
+        {"ADC resolution 0", 76, 118, &noCounts, 4},
+        {"instrument scale factor 0", 92, 40, &zero, 4},
+        {"signal gain NaN", 92, 48, &nan, 4},
+    };
+    for (const Patch& patch : patches) {
+        SCOPED_TRACE(patch.what);
+        const std::string path = h.staircase(std::string(patch.what) + ".abf", 5);
+        patchSection(path, patch.mapEntry, patch.offset, patch.value, patch.size);
+        h.messages.clear();
+        const std::vector<PscRecordingOutcome> outcomes =
+            pscRunRecordings(h.run, h.table, {path}, std::nullopt);
+        ASSERT_EQ(outcomes.size(), 1u);
+        EXPECT_EQ(outcomes[0].state, PscRecordingOutcome::State::Failed);
+        EXPECT_FALSE(h.hasEventTable(path));
+        const auto& m = h.messages.entries();
+        ASSERT_EQ(m.size(), 2u);
+        EXPECT_EQ(
+            m[0].caption + ": " + m[0].text,
+            "Error: Error opening file\nFile '" + path +
+                "' has channel scaling that cannot be computed (ADC range, resolution or a gain is 0, not a "
+                "number or infinite).\n");
+        EXPECT_EQ(m[1].text, "Error in PscTrawl");
+    }
+}
+
+// A recording that ends before its header says is analysed as far as it goes, with a warning
+// that names it and how much of it there is.
+TEST(RunRecordingsTest, ARecordingCutShortIsAnalysedAsFarAsItGoesWithAWarning) {
+    Harness h;
+    const std::string path = h.staircase("cut.abf", 30);
+    std::int64_t data = 0;
+    {
+        AbfFile file;
+        AbfHeader header;
+        int samples = 0, sweeps = 0, error = 0;
+        ASSERT_GT(file.open(path, header, samples, sweeps, error), 0);
+        data = header.dataOffsetBytes;
+    }
+    fs::resize_file(path, static_cast<std::uintmax_t>(data + (12 * 256 + 50) * 2));
+    const std::vector<PscRecordingOutcome> outcomes = pscRunRecordings(h.run, h.table, {path}, std::nullopt);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].state, PscRecordingOutcome::State::Done);
+    EXPECT_TRUE(h.hasEventTable(path));
+    EXPECT_EQ(h.p.frameCount, 13);
+    const auto& m = h.messages.entries();
+    ASSERT_FALSE(m.empty());
+    EXPECT_EQ(m[0].kind, MessageKind::Warning);
+    EXPECT_EQ(m[0].caption + ": " + m[0].text,
+              "PSCTRAWL: File '" + path +
+                  "' is shorter than its header says: it holds 3122 of the 7680 samples per channel in its "
+                  "header; it is analysed as far as it goes.");
+    for (std::size_t i = 1; i < m.size(); ++i) EXPECT_NE(m[i].kind, MessageKind::Warning) << m[i].text;
 }
 
 TEST(ProgressTextTest, ModePrefixFollowsTheSteppingMode) {

@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -409,6 +411,90 @@ TEST(SpikeCountCommand, ATagArrayCutShortEndsTheRun) {
     ASSERT_EQ(run.messages.entries().size(), 1u);
     EXPECT_EQ(run.messages.entries()[0].text, "Could not read tag array\n");
     EXPECT_EQ(listFiles(dir.path()), std::vector<std::string>{"tags.abf"});
+}
+
+// Dimensions read back from a written recording: the data offset and the samples of a sweep.
+std::pair<std::int64_t, int> dataLayout(const std::string& path) {
+    AbfFile file;
+    AbfHeader header;
+    int samples = 0, sweeps = 0, code = 0;
+    EXPECT_GT(file.open(path, header, samples, sweeps, code), 0) << code;
+    return {header.dataOffsetBytes, samples};
+}
+
+// A recording that ends before its header says is counted as far as it goes, with a warning that
+// names it, the sweeps present and the sweeps of the header; its tags went with the rest.
+TEST(SpikeCountCommand, ARecordingCutShortIsCountedAsFarAsItGoesWithAWarning) {
+    TempDir dir;
+    const std::string path = dir.file("cut.abf");
+    writeSpikeRecording(path, currentSteps(1, 8));
+    const auto [data, samples] = dataLayout(path);
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(data + (3 * samples + 500) * 2));
+    RunOutcome run;
+    runOn(run, countInTheStep(), path);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(run.result.sweeps, 4);
+    ASSERT_FALSE(run.messages.entries().empty());
+    const auto& warning = run.messages.entries()[0];
+    EXPECT_EQ(warning.kind, MessageKind::Warning);
+    EXPECT_EQ(warning.caption + ": " + warning.text,
+              "SPKTAL: File '" + path +
+                  "' is shorter than its header says: it holds 3 whole sweeps and part of sweep 4 of the 8 "
+                  "sweeps in its header; it is analysed as far as it goes.");
+
+    // Cut inside its tags, as far as the tags go, with the header's tags behind the data.
+    const std::string tagged = dir.file("tagged.abf");
+    AbfWriteSpec layout;
+    layout.sampleIntervalUs = 50;
+    layout.sweepCount = 4;
+    layout.samplesPerSweep = 1000;
+    layout.startDate = 20260101;
+    layout.channels = {{0, "Vm", "mV", 0.01, 0.0}};
+    layout.tags = {{0.01, false, "one", 1}, {0.02, false, "two", 1}};
+    std::string error;
+    ASSERT_TRUE(writeAbfFile(tagged, layout, {std::vector<std::int16_t>(4000, -6000)}, {}, &error)) << error;
+    std::filesystem::resize_file(tagged,
+                                 static_cast<std::uintmax_t>(dataLayout(tagged).first + 2 * 1000 * 2));
+    RunOutcome cut;
+    runOn(cut, SpikeParams{}, tagged);
+    EXPECT_TRUE(cut.ok);
+    EXPECT_TRUE(
+        hasMessage(cut.messages, "File '" + tagged +
+                                     "' is shorter than its header says: it holds 2 of the 4 sweeps in "
+                                     "its header; it is analysed as far as it goes."));
+}
+
+// Counts without a scaling would be reported as millivolts: such a recording is refused with the
+// reason and nothing is written.
+TEST(SpikeCountCommand, ARecordingWithoutAUsableScalingIsRefused) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float zero = 0.0f;
+    for (const float range : {nan, inf, zero}) {
+        SCOPED_TRACE(range);
+        TempDir dir;
+        const std::string path = dir.file("unscaled.abf");
+        writeSpikeRecording(path, currentSteps(1, 2));
+        {
+            std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+            std::uint32_t protocolBlock = 0;
+            f.seekg(76);
+            f.read(reinterpret_cast<char*>(&protocolBlock), sizeof protocolBlock);
+            f.seekp(static_cast<std::streamoff>(std::size_t{protocolBlock} * 512 + 110));  // fADCRange
+            f.write(reinterpret_cast<const char*>(&range), sizeof range);
+            ASSERT_TRUE(f.good());
+        }
+        RunOutcome run;
+        runOn(run, countInTheStep(), path);
+        EXPECT_FALSE(run.ok);
+        ASSERT_EQ(run.messages.entries().size(), 1u);
+        EXPECT_EQ(
+            run.messages.entries()[0].text,
+            "Error opening file\nFile '" + path +
+                "' has channel scaling that cannot be computed (ADC range, resolution or a gain is 0, not a "
+                "number or infinite).\n");
+        EXPECT_EQ(listFiles(dir.path()), std::vector<std::string>{"unscaled.abf"});
+    }
 }
 
 }  // namespace
