@@ -2,24 +2,29 @@
 // name, units, scale, offset), sample interval, sweep length, duration, tags, sweep start times,
 // epochs, and a few values of the first and last sweep of every channel. --json prints the same
 // as one JSON object per file (an array for several files), with the field names of the
-// project's reference values so that the two can be compared directly.
+// project's reference values so that the two can be compared directly. --no-data reads only the
+// header: no values and no checksum (the JSON "sha256" is null then), so that it is quick on
+// recordings of any size.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QFile>
 
 #include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "abf/abf_file.h"
 #include "abf/abf_header.h"
 #include "abf/abf_stimulus.h"
+#include "shell/argument_bytes.h"
 
 using namespace ephys;
 
@@ -166,18 +171,24 @@ std::string versionText(const AbfHeader& h) {
     return text;
 }
 
+// The file is read by its own name's bytes: a QFile would need the name as text, which not every
+// name is.
 std::string sha256Of(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) return "";
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) return "";
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
+    std::vector<char> buffer(1 << 20);
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
+        hash.addData(QByteArrayView(buffer.data(), static_cast<qsizetype>(n)));
+    if (std::ferror(file.get()) != 0) return "";
     return hash.result().toHex().toStdString();
 }
 
 struct Info {
     std::string file;
     long long sizeBytes = 0;
-    std::string sha256;
+    std::string sha256;  // empty when the data were not read
     AbfHeader h;
     int sweeps = 0;
     std::vector<int> samplesPerSweep;  // per sweep
@@ -192,8 +203,9 @@ struct Info {
 bool describe(const std::string& path, Info& info, bool withData) {
     info.file = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     {
-        QFile f(QString::fromStdString(path));
-        info.sizeBytes = f.size();
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        info.sizeBytes = ec ? 0 : static_cast<long long>(size);
     }
     AbfHeader header;
     abfResetHeader(header);
@@ -208,7 +220,7 @@ bool describe(const std::string& path, Info& info, bool withData) {
         return false;
     }
     info.h = header;
-    info.sha256 = sha256Of(path);
+    if (withData) info.sha256 = sha256Of(path);
     const int channels = header.adcNumChannels;
     const bool gapFree = header.operationMode == 3;
     const long long totalPerChannel = channels > 0 ? header.actualAcqLength / channels : 0;
@@ -296,7 +308,7 @@ std::string toJson(const Info& in, int indent) {
     JsonObject o;
     o.add("file", jsonString(in.file))
         .add("size_bytes", jsonInt(in.sizeBytes))
-        .add("sha256", jsonString(in.sha256));
+        .add("sha256", in.sha256.empty() ? "null" : jsonString(in.sha256));
     o.add("abf_version", jsonInt(h.abfMajorVersion)).add("file_version", jsonString(versionText(h)));
     o.add("operation_mode", jsonInt(h.operationMode))
         .add("operation_mode_name", jsonString(modeName(h.operationMode)));
@@ -436,21 +448,23 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription("What is in an ABF recording.");
     parser.addHelpOption();
     QCommandLineOption json("json", "Print one JSON object per file (an array for several files).");
-    QCommandLineOption noData("no-data", "Leave out the values of the first and last sweeps.");
+    QCommandLineOption noData("no-data",
+                              "Read the header only: leave out the values of the first and last sweeps "
+                              "and the checksum.");
     parser.addOption(json);
     parser.addOption(noData);
     parser.addPositionalArgument("FILE", "ABF recordings", "FILE...");
     parser.process(app);
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty()) {
+    // The names as the file system spells them, whatever their encoding.
+    const std::vector<std::string> files = ArgumentBytes(argc, argv).positional(parser);
+    if (files.empty()) {
         std::fprintf(stderr, "abfinfo: name at least one recording (abfinfo --help)\n");
         return 2;
     }
     int status = 0;
     std::vector<std::string> objects;
-    for (const QString& f : files) {
+    for (const std::string& path : files) {
         Info info;
-        const std::string path = f.toStdString();
         if (!describe(path, info, !parser.isSet(noData))) {
             std::fprintf(stderr, "abfinfo: %s: %s\n", path.c_str(), info.error.c_str());
             status = 1;

@@ -2,9 +2,14 @@
 // whole collection when it is there, else the recordings kept with the tests.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "abf_test_support.h"
 
@@ -113,6 +118,78 @@ TEST(Abfinfo, SeveralFilesMakeAnArrayAndBadFilesFail) {
     EXPECT_EQ(bad.status, 1);
     ProgramRun none = runAbfinfo("");
     EXPECT_EQ(none.status, 2);
+}
+
+// A folder of its own under the temporary folder, removed with the test.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/abfinfo_test.XXXXXX";
+        if (mkdtemp(pattern) != nullptr) path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+TEST(Abfinfo, ReadsRecordingsWhoseNamesAreNotUtf8) {
+    ScratchFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    // A byte that is not UTF-8, as names from older systems or other locales have them.
+    const std::string name = "rec_\xff.abf";
+    const std::filesystem::path copy = folder.path() / name;
+    std::filesystem::copy_file(samplePath("File_axon_7.abf"), copy);
+
+    ProgramRun original = runAbfinfo("--json " + quoted(samplePath("File_axon_7.abf")));
+    ProgramRun json = runAbfinfo("--json " + quoted(copy.string()));
+    ASSERT_EQ(original.status, 0);
+    ASSERT_EQ(json.status, 0);
+    const json::Value want = json::parse(original.out), got = json::parse(json.out);
+    EXPECT_EQ(got["file"].text, name);
+    EXPECT_EQ(got["size_bytes"].number, want["size_bytes"].number);
+    EXPECT_EQ(got["sha256"].text, want["sha256"].text);
+    ASSERT_EQ(got["data"].size(), want["data"].size());
+    EXPECT_EQ(got["data"][0]["sweeps"][0]["mean"].number, want["data"][0]["sweeps"][0]["mean"].number);
+
+    ProgramRun text = runAbfinfo(quoted(copy.string()));
+    ASSERT_EQ(text.status, 0);
+    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), name);
+}
+
+TEST(Abfinfo, NoDataReadsOnlyTheHeader) {
+    const std::string kept = samplePath("2018_12_09_pCLAMP11_0001.abf");
+    ProgramRun full = runAbfinfo("--json " + quoted(kept));
+    ASSERT_EQ(full.status, 0);
+    const json::Value withData = json::parse(full.out);
+    EXPECT_EQ(withData["sha256"].text.size(), 64u);
+    EXPECT_GT(withData["data"].size(), 0u);
+
+    ProgramRun header = runAbfinfo("--json --no-data " + quoted(kept));
+    ASSERT_EQ(header.status, 0);
+    const json::Value headerOnly = json::parse(header.out);
+    EXPECT_TRUE(headerOnly["sha256"].isNull());
+    EXPECT_EQ(headerOnly["data"].size(), 0u);
+    EXPECT_EQ(headerOnly["sweeps"].number, withData["sweeps"].number);
+
+    // A recording followed by gigabytes that were never written (a sparse file): the header is
+    // all that --no-data reads, so the size is reported and the checksum left out.
+    ScratchFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    const std::filesystem::path large = folder.path() / "large.abf";
+    std::filesystem::copy_file(kept, large);
+    const std::uintmax_t size = std::uintmax_t{5} << 30;
+    std::filesystem::resize_file(large, size);
+    ProgramRun sparse = runAbfinfo("--json --no-data " + quoted(large.string()));
+    ASSERT_EQ(sparse.status, 0);
+    const json::Value sparseInfo = json::parse(sparse.out);
+    EXPECT_EQ(sparseInfo["size_bytes"].number, static_cast<double>(size));
+    EXPECT_TRUE(sparseInfo["sha256"].isNull());
+    EXPECT_EQ(sparseInfo["sweeps"].number, withData["sweeps"].number);
 }
 
 }  // namespace
