@@ -27,4 +27,17 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DEPHYS_WERROR=ON -DEPHYS_
     -DEPHYS_APPS=OFF >/dev/null
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests build-sanitize -L unit
+
+# The fuzz targets, ten seconds each (scripts/fuzz.sh runs them longer), where clang++ can link
+# libFuzzer; the stage is skipped with a note elsewhere.
+fuzz_probe=$(mktemp)
+if command -v clang++ >/dev/null &&
+    echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+    clang++ -x c++ -fsanitize=fuzzer -o "$fuzz_probe" - 2>/dev/null; then
+    rm -f "$fuzz_probe"
+    ./scripts/fuzz.sh 10
+else
+    rm -f "$fuzz_probe"
+    echo "Fuzz targets skipped: no clang++ with libFuzzer (Debian: clang, libclang-rt-14-dev)."
+fi
 echo "All tests passed."
