@@ -53,6 +53,7 @@ struct BatchOptions {
     ephys::BatchCommandLine common{"psctrawl", "PSCTRAWL",
                                    "Write the outputs into DIR instead of beside each recording."};
     QCommandLineOption overwrite{"overwrite", "Replace outputs that already exist."};
+    QCommandLineOption maxEvents = ephys::batchMaxEventsOption();
 };
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
@@ -95,6 +96,9 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
 
     std::string outputDir;
     if (!o.common.outputFolder(parser, outputDir)) return kExitUsage;
+    const std::optional<std::int32_t> maxEvents = ephys::batchMaxEvents(parser, o.maxEvents, o.common);
+    if (!maxEvents) return kExitUsage;
+    params.maxStoredEvents = *maxEvents;
 
     ephys::StderrProgressView view(o.common.quiet(parser));
     ephys::ProgressRecord progress;
@@ -140,7 +144,8 @@ int consoleMain(int argc, char* argv[]) {
             parser,
             "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
             "measures them and writes the event table, summaries and scan file of each recording.",
-            "Analyse the recordings without a window, write the outputs.", {options.overwrite}))
+            "Analyse the recordings without a window, write the outputs.",
+            {options.overwrite, options.maxEvents}))
         return *done;
     return runBatch(parser, options);
 }

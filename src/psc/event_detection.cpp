@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "params/c_numbers.h"
 #include "psc/event_measurement.h"
 #include "psc/sweep_control.h"
 
@@ -348,6 +349,13 @@ float pscPeakAverage(const PscFrameBuffers& b, int k, int nAvg) {
         ++used;
     }
     return used > 0 ? static_cast<float>(sum / used) : b.current(k);
+}
+
+std::string pscUnstoredEventsLine(const std::string& fileName, const PscEventTable& table) {
+    if (table.firstUnstoredMs < 0.0f) return {};
+    return "File '" + fileName + "': the event table is full with " + std::to_string(table.count()) +
+           " events; events from " + formatFixed(static_cast<double>(table.firstUnstoredMs) / 1000.0, 3) +
+           " s of the recording on were not stored.";
 }
 
 std::string_view pscEventLabel(const PscEventTable& table, bool rightAligned, std::span<char> out) {

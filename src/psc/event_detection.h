@@ -11,6 +11,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "params/messages.h"
@@ -58,9 +59,13 @@ float pscPeakAverage(const PscFrameBuffers& buffers, int frameIndex, int nAvg);
 // width10 w90", with "<" in front, or ">" behind for a right-aligned label. Written into `out`.
 std::string_view pscEventLabel(const PscEventTable& table, bool rightAligned, std::span<char> out);
 
+// The line that says a recording had more events than the run stores: the file, the events kept
+// and the recording time from which events were not stored. Empty when every event was stored.
+std::string pscUnstoredEventsLine(const std::string& fileName, const PscEventTable& table);
+
 // Detects, measures and stores the events of one frame (frame number from 1), then the per-frame
 // means of episodic recordings. `display` may be null; it is used only while "Enable Sweep Display"
-// is Y. Nothing is allocated.
+// is Y. Nothing is allocated while the event table has room (a lifted cap grows it).
 void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buffers, int frameNumber,
                     PscDisplay* display, ProgressRecord& progress, MessageSink& messages);
 

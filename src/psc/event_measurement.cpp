@@ -156,15 +156,22 @@ bool pscEventWanted(const PscParameters& p, int frameNumber, const PscEvent& e) 
 bool pscStoreEvent(PscEventTable& table, const PscParameters& p, int frameNumber, const PscEvent& e,
                    const PscEventMeasures& m) {
     if (!pscEventWanted(p, frameNumber, e)) return false;
-    const int count = table.count();
-    if (count >= kPscMaxStoredEvents) return false;
-    const int n = count + 1;
-    table.setCount(n);
-    const auto row = static_cast<std::size_t>(n);
     const float dt = p.sampleInterval;
     const int position = p.rasterPeakTime == 'Y' ? e.peakIndex : e.triggerIndex;
     const std::int64_t absolute = static_cast<std::int64_t>(frameNumber - 1) * p.frameLength + position;
     const float eventTime = static_cast<float>(pscTimeMapEntry(p, absolute)) * dt;
+    const int count = table.count();
+    const bool full = (p.maxStoredEvents > 0 && count >= p.maxStoredEvents) ||
+                      count >= std::numeric_limits<std::int32_t>::max() - 1;
+    if (full) {
+        // Kept so that the run can say from when on events were not stored.
+        if (table.firstUnstoredMs < 0.0f) table.firstUnstoredMs = eventTime;
+        return false;
+    }
+    const int n = count + 1;
+    const auto row = static_cast<std::size_t>(n);
+    table.reserveEventRow(row);
+    table.setCount(n);
     table.at(kEventTime, row) = eventTime;
     table.at(kAmplitude, row) = e.amplitude();
     table.at(kRiseTime, row) = m.riseTime;

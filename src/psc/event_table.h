@@ -1,8 +1,10 @@
 // The PSC event table of one recording: the single result of a run over it. Rows 1 .. count hold
 // the stored events in the order found (row 0 of event_time holds the count); the per-frame
-// columns are indexed by frame number.
+// columns are indexed by frame number. The table starts with room for 63999 events; the rows grow
+// when a run stores more (the cap lifted).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -49,10 +51,31 @@ struct PscEventTable {
         if (rows <= columns[0].size()) return;
         for (auto& c : columns) c.resize(rows, 0.0f);
     }
-    int count() const { return static_cast<int>(columns[kEventTime][0]); }
-    void setCount(int n) { columns[kEventTime][0] = static_cast<float>(n); }
+    // Makes room for event row `row`, by half as many rows again as there are at least, so that
+    // storing event after event costs little.
+    void reserveEventRow(std::size_t row) {
+        if (row < columns[kEventTime].size()) return;
+        const std::size_t rows =
+            std::max(row + 1, columns[kEventTime].size() + columns[kEventTime].size() / 2);
+        for (auto& c : columns) c.resize(rows, 0.0f);
+        eventType.resize(rows, '\0');
+        eventFrame.resize(rows, 0);
+        eventWindow.resize(rows, 0);
+    }
+    // The count is kept whole beside its copy in row 0, which a float holds exactly only up to 2^24.
+    int count() const { return count_; }
+    void setCount(int n) {
+        count_ = n;
+        columns[kEventTime][0] = static_cast<float>(n);
+    }
+    // Recording time (ms, as event_time) of the first event that was wanted but not stored because
+    // the table held as many events as the run allows; negative when every wanted event was stored.
+    float firstUnstoredMs = -1.0f;
     float& at(PscColumn column, std::size_t row) { return columns[column][row]; }
     float at(PscColumn column, std::size_t row) const { return columns[column][row]; }
+
+  private:
+    int count_ = 0;
 };
 
 }  // namespace ephys

@@ -95,6 +95,9 @@ struct PscParameters {
     std::int32_t detectorStarted = 0;    // 0 at the start of every run; set on the first frame
     std::int32_t autoscalingPass = 0;    // 1 while the autoscaling pass runs
     std::string fileName;                // the recording as the user chose it
+    // Events one recording stores at most (the event table's 63999 rows); 0: no limit. Only the
+    // batch command line changes it; it is no row of the parameter table.
+    std::int32_t maxStoredEvents = 63999;
 
     char outputRaster = '\0';             // "Output raster file?"
     char rasterPeakTime = '\0';           // "Output raster of peak time rather than onset?"

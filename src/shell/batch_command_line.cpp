@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -71,6 +72,28 @@ bool BatchCommandLine::outputFolder(const QCommandLineParser& parser, std::strin
 
 void BatchCommandLine::usageError(const std::string& text) const {
     std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
+}
+
+QCommandLineOption batchMaxEventsOption() {
+    return QCommandLineOption(
+        "max-events",
+        "Store at most N events per recording (default 63999; 0: no limit). Events past "
+        "the limit are named on standard error and in the completion text.",
+        "N");
+}
+
+std::optional<std::int32_t> batchMaxEvents(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                           const BatchCommandLine& commandLine) {
+    if (!parser.isSet(option)) return 63999;
+    const std::string text = parser.value(option).toStdString();
+    std::int32_t value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) {
+        commandLine.usageError("--max-events needs a whole number from 0 (no limit) to 2147483647, not '" +
+                               text + "'");
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace ephys

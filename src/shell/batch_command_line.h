@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -49,5 +50,14 @@ class BatchCommandLine {
     std::string program_;
     std::string iniName_;
 };
+
+// psctrawl's --max-events N: the events one recording stores at most (default 63999, the event
+// table's rows), 0 for no limit.
+QCommandLineOption batchMaxEventsOption();
+
+// The --max-events value, 63999 without the option. Nothing, with the usage message written, when
+// the value is not a whole number from 0 to 2147483647.
+std::optional<std::int32_t> batchMaxEvents(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                           const BatchCommandLine& commandLine);
 
 }  // namespace ephys

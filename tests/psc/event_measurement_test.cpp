@@ -135,6 +135,36 @@ TEST_F(PscEventStorage, TypesSizeRecordingEndAndCapacity) {
     EXPECT_EQ(table.count(), kPscMaxStoredEvents);
 }
 
+// A full table keeps the time of the first event it could not store (later ones do not move it);
+// a run without a limit grows the table past 63999 rows and keeps every event in order.
+TEST_F(PscEventStorage, EventsPastTheCapAreTimedAndALiftedCapKeepsThemAll) {
+    EXPECT_EQ(p.maxStoredEvents, kPscMaxStoredEvents);
+    p.timeMapLength = 1 << 30;
+    p.maxStoredEvents = 3;
+    for (int frame = 1; frame <= 3; ++frame) ASSERT_TRUE(pscStoreEvent(table, p, frame, e, m));
+    EXPECT_LT(table.firstUnstoredMs, 0.0f);
+    EXPECT_FALSE(pscStoreEvent(table, p, 4, e, m));  // sample 651
+    EXPECT_FALSE(pscStoreEvent(table, p, 5, e, m));
+    EXPECT_EQ(table.count(), 3);
+    EXPECT_FLOAT_EQ(table.firstUnstoredMs, 1651 * 0.125f);
+
+    PscEventTable all;
+    p.maxStoredEvents = 0;
+    const int events = kPscMaxStoredEvents + 6001;
+    for (int k = 1; k <= events; ++k) {
+        e.peak = static_cast<float>(102 + k);  // amplitude 100 + k
+        ASSERT_TRUE(pscStoreEvent(all, p, k, e, m)) << k;
+    }
+    EXPECT_EQ(all.count(), events);
+    EXPECT_LT(all.firstUnstoredMs, 0.0f);
+    for (const int row : {1, kPscMaxStoredEvents, kPscMaxStoredEvents + 1, events}) {
+        EXPECT_FLOAT_EQ(all.at(kAmplitude, static_cast<std::size_t>(row)), static_cast<float>(100 + row));
+        EXPECT_FLOAT_EQ(all.at(kSampleTime, static_cast<std::size_t>(row)),
+                        ((row - 1) * 200.0f + 51) * 0.125f);
+        EXPECT_EQ(all.eventType[static_cast<std::size_t>(row)], '1');
+    }
+}
+
 // Frame of 200 samples of 0.125 ms: ignore 20 samples, stimulus at 80, direct excitation to 100,
 // response to 140.
 TEST(PscFrameMeans, PeriodsOfAnEpisode) {

@@ -18,6 +18,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_writer.h"
+#include "abf/synthetic_recording.h"
 #include "psc/psc_outputs.h"
 
 namespace ephys {
@@ -325,6 +326,73 @@ TEST(RunRecordingsTest, ARecordingCutShortIsAnalysedAsFarAsItGoesWithAWarning) {
                   "' is shorter than its header says: it holds 3122 of the 7680 samples per channel in its "
                   "header; it is analysed as far as it goes.");
     for (std::size_t i = 1; i < m.size(); ++i) EXPECT_NE(m[i].kind, MessageKind::Warning) << m[i].text;
+}
+
+// Events past the run's limit are not stored, and never without a word: a warning and the
+// completion text name the recording time from which they were dropped. Without a limit (0)
+// every event is stored.
+TEST(RunRecordingsTest, EventsPastTheLimitAreNamedAndNoLimitKeepsThemAll) {
+    PscSynthSpec setup;
+    setup.samplesPerSweep = 4 * 20000;  // 4 s at 50 us
+    setup.rateHz = 20;
+    setup.minGapMs = 30;
+    setup.seed = 3;
+    const PscSynthesizer synth(setup);
+    std::vector<float> values(static_cast<std::size_t>(setup.samplesPerSweep));
+    synth.fill(1, 0, values);
+    std::vector<std::int16_t> raw(values.size());
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<std::int16_t>(std::lround(values[i] / 0.05f));
+    AbfWriteSpec layout;
+    layout.mode = AbfWriteMode::GapFree;
+    layout.sampleIntervalUs = 50;
+    layout.totalSamples = static_cast<std::int64_t>(raw.size());
+    layout.channels = {{0, "Im", "pA", 0.05, 0.0}};
+
+    // One run of the recording with the given limit: its outcome and the event table's lines.
+    struct Run {
+        PscRecordingOutcome outcome;
+        std::vector<CapturedMessages::Entry> warnings;
+        int tableLines = 0;
+        std::string path;
+    };
+    auto runWith = [&](std::int32_t limit) {
+        Harness h;
+        Run r;
+        r.path = h.dir + "/busy.abf";
+        EXPECT_TRUE(writeAbfFile(r.path, layout, {raw}));
+        h.p.diffTrigger = -4.0f;
+        h.p.maxStoredEvents = limit;
+        const std::vector<PscRecordingOutcome> outcomes =
+            pscRunRecordings(h.run, h.table, {r.path}, std::nullopt);
+        EXPECT_EQ(outcomes.size(), 1u);
+        if (!outcomes.empty()) r.outcome = outcomes[0];
+        for (const auto& m : h.messages.entries())
+            if (m.kind == MessageKind::Warning) r.warnings.push_back(m);
+        std::ifstream in(pscTextOutputPath(h.dir, pscOutputPaths(r.path, h.dir).eventTableName));
+        for (std::string line; std::getline(in, line);) ++r.tableLines;
+        return r;
+    };
+
+    const Run all = runWith(0);
+    ASSERT_EQ(all.outcome.state, PscRecordingOutcome::State::Done);
+    EXPECT_TRUE(all.warnings.empty());
+
+    const Run ten = runWith(10);
+    ASSERT_EQ(ten.outcome.state, PscRecordingOutcome::State::Done);
+    EXPECT_GT(all.tableLines, ten.tableLines + 20);  // far more than ten events in four seconds
+    ASSERT_EQ(ten.warnings.size(), 1u);
+    const std::string& line = ten.warnings[0].text;
+    EXPECT_EQ(ten.warnings[0].caption, "PSCTRAWL");
+    const std::string start = "File '" + ten.path + "': the event table is full with 10 events; events from ";
+    ASSERT_EQ(line.rfind(start, 0), 0u) << line;
+    const double from = std::stod(line.substr(start.size()));
+    EXPECT_GT(from, 0.0);
+    EXPECT_LT(from, 4.0);
+    EXPECT_TRUE(line.ends_with(" s of the recording on were not stored.")) << line;
+    const std::string& text = ten.outcome.completionText;
+    ASSERT_GE(text.size(), line.size() + 1);
+    EXPECT_EQ(text.substr(text.size() - line.size() - 1), "\n" + line);
 }
 
 TEST(ProgressTextTest, ModePrefixFollowsTheSteppingMode) {
