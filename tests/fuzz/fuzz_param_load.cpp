@@ -38,7 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::SampleRecord again;
     const ParamTable second = fuzz::sampleTable(again);
     paramLoad(kParametersSection, second, reread);
-    for (std::size_t row = 0; row < table.rows.size(); ++row)
+    for (std::size_t row = 0; row < table.rows.size(); ++row) {
+        // A choice letter NUL (from a file with NUL bytes) is shown and saved as no choice, which
+        // reads back as the default.
+        if (table.rows[row].kind() == PK_CHOICE && table.rows[row].letter() == '\0') continue;
         check(asSaved(paramFormatValue(table, row)) == paramFormatValue(second, row));
+    }
     return 0;
 }

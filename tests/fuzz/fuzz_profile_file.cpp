@@ -17,9 +17,12 @@ void check(bool condition) {
 }
 
 // A carriage return that ends a line's text is written before the line end, where the reader
-// takes it for part of a CR LF line end: values are compared without carriage returns at their end.
+// takes it for part of a CR LF line end (and then drops the blanks before it): values are
+// compared without carriage returns and blanks at their end.
 std::optional<std::string> withoutEndingCr(std::optional<std::string> value) {
-    while (value && !value->empty() && value->back() == '\r') value->pop_back();
+    while (value && !value->empty() &&
+           (value->back() == '\r' || value->back() == ' ' || value->back() == '\t'))
+        value->pop_back();
     return value;
 }
 
