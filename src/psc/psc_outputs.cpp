@@ -324,10 +324,12 @@ constexpr std::array<std::string_view, 4> kStatisticLabels = {
 };
 
 std::string statisticalSummary(const std::string& recordingName, const PscOutputPaths& paths,
-                               const PscEventTable& table, const PscParameters& p, MessageSink& messages) {
+                               const PscEventTable& table, const PscParameters& p, MessageSink& messages,
+                               RunOutputs* outputs) {
     std::string text = recordingName;
     PscOutputFile file;
-    if (!pscOpenTextOutput(file, paths.directory, paths.statisticsName, p.overwriteOutputs, messages))
+    if (!pscOpenTextOutput(file, paths.directory, paths.statisticsName, p.overwriteOutputs, messages,
+                           outputs))
         return text;
 
     // Group 0 is every event, groups 1 to 3 the event types.
@@ -376,7 +378,7 @@ std::string statisticalSummary(const std::string& recordingName, const PscOutput
         }
     }
     file.write(out);
-    pscCloseTextOutput(file, messages);
+    pscCloseTextOutput(file, messages, outputs);
     return text;
 }
 
@@ -428,9 +430,11 @@ void appendEventRow(std::string& out, const PscEventTable& table, const PscParam
 }
 
 void eventTable(const PscOutputPaths& paths, const PscEventTable& table, const PscParameters& p,
-                ProgressRecord& progress, MessageSink& messages) {
+                ProgressRecord& progress, MessageSink& messages, RunOutputs* outputs) {
     PscOutputFile file;
-    if (!pscOpenTextOutput(file, paths.directory, paths.eventTableName, p.overwriteOutputs, messages)) return;
+    if (!pscOpenTextOutput(file, paths.directory, paths.eventTableName, p.overwriteOutputs, messages,
+                           outputs))
+        return;
     std::string out(kEventTableTitles);
     if (p.framesAreEpisodes != 0) out.append(kEpisodeTitlesOfTable);
     out.append("\n");
@@ -457,7 +461,7 @@ void eventTable(const PscOutputPaths& paths, const PscEventTable& table, const P
         if (progress.pressedButton.load() == kProgressCancel) break;
     }
     file.write(out);
-    pscCloseTextOutput(file, messages);
+    pscCloseTextOutput(file, messages, outputs);
 }
 
 }  // namespace
@@ -501,36 +505,49 @@ std::string pscTextOutputPath(std::string_view directory, std::string_view name)
     return path;
 }
 
-bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask, MessageSink& messages) {
+bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask, MessageSink& messages,
+                      bool* replaces) {
+    if (replaces != nullptr) *replaces = !ask;
     if (!ask) return true;
     std::FILE* existing = std::fopen(path.c_str(), "rb");
     if (existing == nullptr) return true;
     std::fclose(existing);
     const std::size_t dot = path.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string() : path.substr(dot + 1);
-    return messages.confirmSaveName(path, description, extension);
+    const bool confirmed = messages.confirmSaveName(path, description, extension);
+    if (replaces != nullptr) *replaces = confirmed;
+    return confirmed;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Output files
 
 bool pscOpenTextOutput(PscOutputFile& file, std::string_view directory, std::string_view name, char overwrite,
-                       MessageSink& messages) {
+                       MessageSink& messages, RunOutputs* outputs) {
     std::string path = pscTextOutputPath(directory, name);
-    if (!pscSaveNameCheck(path, kPscTextFilesDescription, overwrite != 'Y', messages)) return false;
-    if (!file.create(path)) {
+    if (outputs != nullptr && !outputs->isFree(path, messages)) return false;
+    const std::string derived = path;
+    bool replaces = false;
+    if (!pscSaveNameCheck(path, kPscTextFilesDescription, overwrite != 'Y', messages, &replaces))
+        return false;
+    if (outputs != nullptr && path != derived && !outputs->isFree(path, messages)) return false;
+    if (!file.create(path, replaces ? OutputFile::Existing::Replace : OutputFile::Existing::Keep)) {
         messages.show(MessageKind::PlainError, kPlainErrorCaption,
                       "Couldn't open the output file: " + path + ".   Is it open in another application?");
+        if (outputs != nullptr) outputs->markFailed();
         return false;
     }
+    if (outputs != nullptr) outputs->take(path);
     file.write(std::string(name) + "\n");
     return true;
 }
 
-bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages) {
+bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages, RunOutputs* outputs) {
     if (file.publish()) return true;
-    messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                  "Couldn't write the output file: " + file.path() + ".");
+    std::string text = "Couldn't write the output file: " + file.path() + ".";
+    if (file.error() == EEXIST) text += "   A file of that name was made meanwhile; it is kept.";
+    messages.show(MessageKind::PlainError, kPlainErrorCaption, text);
+    if (outputs != nullptr) outputs->markFailed();
     return false;
 }
 
@@ -538,7 +555,7 @@ bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages) {
 
 std::string pscExportText(const std::string& recordingName, const std::string& outputDir,
                           PscEventTable& table, PscParameters& p, ProgressRecord& progress,
-                          MessageSink& messages) {
+                          MessageSink& messages, RunOutputs* outputs) {
     const PscOutputPaths paths = pscOutputPaths(recordingName, outputDir);
 
     if (p.framesAreEpisodes != 0) {
@@ -546,7 +563,7 @@ std::string pscExportText(const std::string& recordingName, const std::string& o
         EpisodeFiles files;
         if (p.outputEpisodeSummary == 'Y') {
             auto open = [&](PscOutputFile& file, const std::string& name) {
-                return pscOpenTextOutput(file, paths.directory, name, p.overwriteOutputs, messages);
+                return pscOpenTextOutput(file, paths.directory, name, p.overwriteOutputs, messages, outputs);
             };
             if (!open(summary, paths.episodeSummaryName)) return {};
             files.summary = &summary;
@@ -561,12 +578,13 @@ std::string pscExportText(const std::string& recordingName, const std::string& o
         }
         episodePass(table, p, files);
         for (PscOutputFile* file : {files.summary, files.raster, files.rasterEpisodes})
-            if (file != nullptr && !pscCloseTextOutput(*file, messages)) return {};
+            if (file != nullptr && !pscCloseTextOutput(*file, messages, outputs)) return {};
     }
 
     std::string completion;
-    if (p.exportSummary == 'Y') completion = statisticalSummary(recordingName, paths, table, p, messages);
-    if (p.exportAscii == 'Y') eventTable(paths, table, p, progress, messages);
+    if (p.exportSummary == 'Y')
+        completion = statisticalSummary(recordingName, paths, table, p, messages, outputs);
+    if (p.exportAscii == 'Y') eventTable(paths, table, p, progress, messages, outputs);
     return completion;
 }
 

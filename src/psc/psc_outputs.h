@@ -55,8 +55,11 @@ std::string pscTextOutputPath(std::string_view directory, std::string_view name)
 // The save-name check. Without `ask` it passes at once; with `ask` it passes without a question
 // when no file of that path can be opened for reading, and otherwise asks through
 // MessageSink::confirmSaveName (description and the text after the path's last "."), which may
-// change the path. False: skip the output.
-bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask, MessageSink& messages);
+// change the path. False: skip the output. `replaces`, when given, is set to whether the output
+// may replace a file of its name: without `ask`, or when the question was answered yes; an
+// output that passed because its name was free must find it free still when it is published.
+bool pscSaveNameCheck(std::string& path, std::string_view description, bool ask, MessageSink& messages,
+                      bool* replaces = nullptr);
 
 // An output file being written under a temporary name in the folder of its final path. Dropping it
 // without publish() removes the temporary file.
@@ -67,12 +70,16 @@ using PscOutputFile = OutputFile;
 // followed by a newline. A refusal returns false quietly; a file that cannot be created shows
 // "Couldn't open the output file: <path>.   Is it open in another application?" captioned "Error"
 // and returns false.
+//
+// With the run's `outputs`, a path that an earlier output of the run has taken is not written (the
+// message names both recordings), and a file that cannot be created marks the recording failed.
 bool pscOpenTextOutput(PscOutputFile& file, std::string_view directory, std::string_view name, char overwrite,
-                       MessageSink& messages);
+                       MessageSink& messages, RunOutputs* outputs = nullptr);
 
-// Gives a written text output its name; when that fails the output is gone and a plain error box
-// says "Couldn't write the output file: <path>." False then.
-bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages);
+// Gives a written text output its name; when that fails the output is gone, a plain error box
+// says "Couldn't write the output file: <path>." and the recording is marked failed in `outputs`.
+// False then.
+bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages, RunOutputs* outputs = nullptr);
 
 // The text outputs of one recording, in this order and each when its switches say so: for
 // episodic recordings the episode pass (episode summary with "Output Episode Summary?", then the
@@ -84,8 +91,9 @@ bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages);
 //
 // Returns the completion text: the recording name followed by the statistical summary's groups;
 // only the name when the summary file could not be made; empty when the summary was not run.
+// Outputs that were not written are marked in `outputs` when given.
 std::string pscExportText(const std::string& recordingName, const std::string& outputDir,
                           PscEventTable& table, PscParameters& p, ProgressRecord& progress,
-                          MessageSink& messages);
+                          MessageSink& messages, RunOutputs* outputs = nullptr);
 
 }  // namespace ephys

@@ -259,17 +259,17 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     const bool completed = detectionPass(run, header, frames, buffers, table);
     run.reader.dataFile = -1;
     data.close();
-    // Events past the table's capacity are never dropped without a word.
-    const std::string unstored = pscUnstoredEventsLine(fileName, table);
-    if (!unstored.empty()) messages.show(MessageKind::Warning, "PSCTRAWL", unstored);
 
     result.status = 1;
     result.cancelled = !completed;
     if (completed) {
-        result.completionText = pscExportText(fileName, run.outputDir, table, p, progress, messages);
-        if (p.exportScan == 'Y') pscExportScan(fileName, run.outputDir, table, p, header, progress, messages);
+        run.outputs.startRecording(fileName);
+        result.completionText =
+            pscExportText(fileName, run.outputDir, table, p, progress, messages, &run.outputs);
+        if (p.exportScan == 'Y')
+            pscExportScan(fileName, run.outputDir, table, p, header, progress, messages, &run.outputs);
+        result.outputsWritten = !run.outputs.recordingFailed();
     }
-    if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;
     return result;
 }
 
@@ -311,7 +311,7 @@ std::vector<PscRecordingOutcome> pscRunRecordings(PscRun& run, ParamTable& table
                 if (run.withButtonEvent) progress.buttonEvent = std::make_shared<AutoResetEvent>();
                 const PscFileResult result = pscDetectFile(run, fileName);
                 progress.buttonEvent.reset();
-                ready = result.status != 0;
+                ready = result.status != 0 && result.outputsWritten;
                 if (ready) {
                     outcome.state = result.cancelled ? PscRecordingOutcome::State::Cancelled
                                                      : PscRecordingOutcome::State::Done;

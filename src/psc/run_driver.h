@@ -12,6 +12,7 @@
 
 #include "abf/abf_header.h"
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "params/param_table.h"
 #include "params/progress.h"
 #include "psc/frame_buffers.h"
@@ -45,12 +46,15 @@ struct PscRun {
 
     // Read buffer and filter taps, kept for the whole run.
     PscFrameReader reader;
+    // The outputs written so far in the run; none of them is replaced by a later recording's.
+    RunOutputs outputs;
 };
 
 // The result of one recording.
 struct PscFileResult {
-    int status = 0;          // 1 done (also when cancelled), 0 the recording could not be opened
-    bool cancelled = false;  // Cancel ended the detection pass: no outputs were written
+    int status = 0;              // 1 done (also when cancelled), 0 the recording could not be opened
+    bool cancelled = false;      // Cancel ended the detection pass: no outputs were written
+    bool outputsWritten = true;  // false: an output was asked for and not written
     std::string completionText;
 };
 
@@ -69,7 +73,8 @@ int pscAutoscalingFrames(PscParameters& p, const AbfHeader& header, int listed);
 // One recording from opening to outputs. GetInfo must have been called for it.
 PscFileResult pscDetectFile(PscRun& run, const std::string& fileName);
 
-// The outcome of one recording of a walk.
+// The outcome of one recording of a walk. A recording one of whose outputs was not written has
+// failed.
 struct PscRecordingOutcome {
     enum class State { Done, Cancelled, Failed };
     std::string fileName;

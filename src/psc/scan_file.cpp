@@ -171,10 +171,19 @@ ScanBlock pscScanHeader(float sampleIntervalMs, float adcRange, float scale, std
 }
 
 bool pscExportScan(const std::string& recordingName, const std::string& outputDir, const PscEventTable& table,
-                   PscParameters& p, const AbfHeader& header, ProgressRecord& progress,
-                   MessageSink& messages) {
+                   PscParameters& p, const AbfHeader& header, ProgressRecord& progress, MessageSink& messages,
+                   RunOutputs* outputs) {
     std::string path = pscOutputPaths(recordingName, outputDir).scanPath;
-    if (!pscSaveNameCheck(path, kPscScanFilesDescription, p.overwriteOutputs != 'Y', messages)) return false;
+    if (outputs != nullptr && !outputs->isFree(path, messages)) return false;
+    const std::string derived = path;
+    bool replaces = false;
+    if (!pscSaveNameCheck(path, kPscScanFilesDescription, p.overwriteOutputs != 'Y', messages, &replaces))
+        return false;
+    if (outputs != nullptr && path != derived && !outputs->isFree(path, messages)) return false;
+    auto failed = [&] {
+        if (outputs != nullptr) outputs->markFailed();
+        return false;
+    };
 
     RecordingSamples recording;
     if (!recording.open(recordingName, p, header)) {
@@ -182,13 +191,14 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
         const int reason = errno == ENOENT ? kAbfErrFileNotFound : kAbfErrOpenFile;
         messages.show(MessageKind::PlainError, kPlainErrorCaption,
                       "Error opening file\n" + abfOpenFailureLine(reason, recordingName) + "\n");
-        return false;
+        return failed();
     }
     PscOutputFile file;
-    if (!file.create(path)) {
+    if (!file.create(path, replaces ? OutputFile::Existing::Replace : OutputFile::Existing::Keep)) {
         messages.errorBox(kScanOpenError);
-        return false;
+        return failed();
     }
+    if (outputs != nullptr) outputs->take(path);
 
     // Float samples are in the channel's units; the frames read them in pA by this factor.
     const float toPicoampere = p.floatData != 0 ? p.channelScale : 1.0f;
@@ -259,8 +269,12 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
     }
 
     if (!file.publish()) {
-        messages.errorBox(kScanWriteError);
-        return false;
+        if (file.error() == EEXIST)
+            messages.errorBox(std::string(kScanWriteError) + ": " + path +
+                              " was made meanwhile by another program; it is kept");
+        else
+            messages.errorBox(kScanWriteError);
+        return failed();
     }
     return true;
 }

@@ -12,6 +12,7 @@
 
 #include "abf/abf_header.h"
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "params/progress.h"
 #include "psc/event_table.h"
 #include "psc/psc_parameters.h"
@@ -52,9 +53,10 @@ ScanBlock pscScanHeader(float sampleIntervalMs, float adcRange, float scale, std
 // Returns true when a scan file was written. A refusal writes nothing; a recording that cannot be
 // opened again shows "Error opening file" (caption "Error"); a file that cannot be made shows
 // "Couldn't open Scan output file" in the error box; a write that fails shows "Error writing scan
-// file" and leaves no file.
+// file" and leaves no file. With the run's `outputs`, a scan path an earlier output of the run has
+// taken is not written, and every failure marks the recording failed.
 bool pscExportScan(const std::string& recordingName, const std::string& outputDir, const PscEventTable& table,
-                   PscParameters& p, const AbfHeader& header, ProgressRecord& progress,
-                   MessageSink& messages);
+                   PscParameters& p, const AbfHeader& header, ProgressRecord& progress, MessageSink& messages,
+                   RunOutputs* outputs = nullptr);
 
 }  // namespace ephys

@@ -132,6 +132,57 @@ TEST_F(PsctrawlBatch, OneSkippedOutputAmongOthersWrittenFailsTheRun) {
     EXPECT_NE(errors().find("BRIEF.PRN"), std::string::npos) << errors();
 }
 
+TEST_F(PsctrawlBatch, ARecordingWhoseOutputsAreNotWrittenFailsWithoutDone) {
+    // A disk that fills up: the 1 s recording's outputs (under 20 kB each) fit, the 20 s one's
+    // scan file (some 260 kB) does not. The limit (64 blocks: 32 or 64 kB, by the shell) makes
+    // writes fail instead of ending the program.
+    const std::string limited = "trap '' XFSZ; ulimit -f 64; ";
+    EXPECT_EQ(shell(limited + "XDG_CONFIG_HOME=" + (dir_ / "config").string() + " " + PSCTRAWL_PROGRAM + " " +
+                    kBatch + "--no-ini brief.abf cell.abf"),
+              1)
+        << errors();
+    const std::string out = read(dir_ / "stdout.txt");
+    EXPECT_NE(out.find("brief.abf->Done"), std::string::npos) << out;
+    EXPECT_EQ(out.find("cell.abf->Done"), std::string::npos) << out;
+    EXPECT_NE(errors().find("Error writing scan file"), std::string::npos) << errors();
+    EXPECT_FALSE(fs::exists(dir_ / "celld.sca"));
+    removeOutputs();
+
+    // A recording name as long as a folder allows: the event table fits, the scan file's name
+    // (one character longer) does not.
+    const std::string base(251, 'c');
+    fs::copy_file(dir_ / "brief.abf", dir_ / (base + ".abf"));
+    EXPECT_EQ(run(kBatch + "--no-ini " + base + ".abf"), 1) << errors();
+    EXPECT_EQ(read(dir_ / "stdout.txt").find("->Done"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir_ / (std::string(251, 'C') + ".PRN")));
+}
+
+TEST_F(PsctrawlBatch, OutputsOfOneNameInABatchKeepTheFirstAndFailTheLater) {
+    for (const char* args :
+         {"--seed 4 --out rec_0011.abf --duration 1", "--seed 5 --out rec_0111.abf --duration 1"})
+        ASSERT_EQ(shell(std::string(ABFSYNTH_PROGRAM) + " " + args), 0);
+    // The summary of rec_0011 on its own.
+    ASSERT_EQ(run(kBatch + "--no-ini --output-dir alone rec_0011.abf"), 0) << errors();
+    const std::string alone = read(dir_ / "alone/REC_0S11.PRN");
+    ASSERT_FALSE(alone.empty());
+
+    // Both recordings' summaries are named REC_0S11.PRN.
+    EXPECT_EQ(run(kBatch + "--no-ini rec_0011.abf rec_0111.abf"), 1) << errors();
+    EXPECT_EQ(read(dir_ / "REC_0S11.PRN"), alone);
+    const std::string said = errors();
+    const std::size_t line = said.find("REC_0S11.PRN");
+    ASSERT_NE(line, std::string::npos) << said;
+    const std::string message = said.substr(line, said.find('\n', line) - line);
+    EXPECT_NE(message.find("rec_0011.abf"), std::string::npos) << message;
+    EXPECT_NE(message.find("rec_0111.abf"), std::string::npos) << message;
+    const std::string out = read(dir_ / "stdout.txt");
+    EXPECT_NE(out.find("rec_0011.abf->Done"), std::string::npos) << out;
+    EXPECT_EQ(out.find("rec_0111.abf->Done"), std::string::npos) << out;
+    // The outputs whose names are its own are written.
+    EXPECT_TRUE(fs::exists(dir_ / "REC_0111.PRN"));
+    EXPECT_TRUE(fs::exists(dir_ / "rec_0111d.sca"));
+}
+
 TEST_F(PsctrawlBatch, FramesListAppliesToEachRecordingAndFailsOnlyWhereItDoesNotFit) {
     ASSERT_EQ(run(kBatch + "--no-ini --set Frames=1..3 cell.abf"), 0) << errors();
     for (double t : eventTimes(dir_ / "CELL.PRN")) EXPECT_LT(t, 3 * 2048 * 50e-6);

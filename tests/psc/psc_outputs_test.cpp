@@ -1,8 +1,11 @@
 #include "psc/psc_outputs.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -444,6 +447,160 @@ TEST(PscTextOutputOpener, RefusedEpisodeSummaryEndsTheExport) {
     EXPECT_EQ(pscExportText(dir / "ep_0003.abf", "", c.table, c.p, progress, messages), "");
     EXPECT_EQ(dir.names(), std::vector<std::string>{"EP_0W03.PRN"});
     EXPECT_EQ(readFile(dir / "EP_0W03.PRN"), "old raster");
+}
+
+// ---- Outputs that are not written, and outputs of one name in one run ------------------------
+
+// Whether any message says `text`.
+bool saysSomewhere(const CapturedMessages& messages, std::string_view text) {
+    for (const CapturedMessages::Entry& e : messages.entries())
+        if (e.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(PscRunOutputs, AnOutputNameIsWrittenOnceInARunAndTheLaterRecordingFails) {
+    TempDir dir;
+    PscParameters p = quietParameters();
+    p.exportAscii = 'Y';
+    p.exportSummary = 'Y';
+    ProgressRecord progress;
+    CapturedMessages messages;
+    RunOutputs outputs;
+    PscEventTable first, second;
+    fill(first, fourEvents());
+    fill(second, {fourEvents()[0]});
+
+    // rec_0011 and rec_0111 share the summary's name (the seventh-last character becomes S).
+    outputs.startRecording("rec_0011.abf");
+    pscExportText(dir / "rec_0011.abf", "", first, p, progress, messages, &outputs);
+    EXPECT_FALSE(outputs.recordingFailed());
+    EXPECT_TRUE(messages.empty());
+    const std::string summary = readFile(dir / "REC_0S11.PRN");
+    ASSERT_FALSE(summary.empty());
+
+    // Another spelling of the same folder is the same output.
+    outputs.startRecording("rec_0111.abf");
+    pscExportText(dir.path() + "/./rec_0111.abf", "", second, p, progress, messages, &outputs);
+    EXPECT_TRUE(outputs.recordingFailed());
+    EXPECT_EQ(readFile(dir / "REC_0S11.PRN"), summary);
+    ASSERT_EQ(messages.entries().size(), 1u);
+    EXPECT_EQ(messages.entries()[0].caption, "Error");
+    EXPECT_NE(messages.entries()[0].text.find("rec_0011.abf"), std::string::npos)
+        << messages.entries()[0].text;
+    EXPECT_NE(messages.entries()[0].text.find("rec_0111.abf"), std::string::npos)
+        << messages.entries()[0].text;
+    // Its event table has a name of its own and is written.
+    EXPECT_TRUE(readFile(dir / "REC_0111.PRN").starts_with("rec_0111.PRN\n"));
+
+    // A recording that comes again in the run is refused its names.
+    outputs.startRecording("rec_0011.abf");
+    p.exportSummary = 'N';
+    pscExportText(dir / "rec_0011.abf", "", first, p, progress, messages, &outputs);
+    EXPECT_TRUE(outputs.recordingFailed());
+    EXPECT_TRUE(saysSomewhere(messages, "REC_0011.PRN is already an output of rec_0011.abf"));
+}
+
+TEST(PscOutputPublishing, AFileMadeMeanwhileUnderTheNameIsKept) {
+    TempDir dir;
+    CapturedMessages messages;
+    RunOutputs outputs;
+    outputs.startRecording("cell_0012.abf");
+
+    // The name is free when the output is opened; another program takes it before it is done.
+    PscOutputFile file;
+    ASSERT_TRUE(pscOpenTextOutput(file, dir.path(), "cell_0012.PRN", 'N', messages, &outputs));
+    file.write("rows\n");
+    writeFile(dir / "CELL_0012.PRN", "the other program's table");
+    EXPECT_FALSE(pscCloseTextOutput(file, messages, &outputs));
+    EXPECT_EQ(readFile(dir / "CELL_0012.PRN"), "the other program's table");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"CELL_0012.PRN"});  // no temporary file left
+    EXPECT_TRUE(outputs.recordingFailed());
+    EXPECT_TRUE(saysSomewhere(messages, "Couldn't write the output file: " + dir / "CELL_0012.PRN."));
+
+    // With leave to replace ("Over write output files" = Y) the table replaces it.
+    PscOutputFile again;
+    ASSERT_TRUE(pscOpenTextOutput(again, dir.path(), "cell_0013.PRN", 'Y', messages));
+    writeFile(dir / "CELL_0013.PRN", "older");
+    EXPECT_TRUE(pscCloseTextOutput(again, messages));
+    EXPECT_EQ(readFile(dir / "CELL_0013.PRN"), "cell_0013.PRN\n");
+
+    // The same holds for a plain output file told to keep what it finds.
+    OutputFile plain;
+    ASSERT_TRUE(plain.create(dir / "plain.txt", OutputFile::Existing::Keep));
+    plain.write("new");
+    writeFile(dir / "plain.txt", "first");
+    EXPECT_FALSE(plain.publish());
+    EXPECT_EQ(plain.error(), EEXIST);
+    EXPECT_EQ(readFile(dir / "plain.txt"), "first");
+}
+
+// Limits the size of the files this process writes while it lives; writes past it fail instead
+// of ending the process.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
+
+TEST(PscOutputPublishing, OutputsThatCannotBeWrittenFailTheRecording) {
+    TempDir dir;
+    PscEventTable table;
+    std::vector<Event> many;
+    for (int i = 0; i < 400; ++i) many.push_back(fourEvents()[0]);
+    fill(table, many);
+    PscParameters p = quietParameters();
+    p.exportAscii = 'Y';
+    ProgressRecord progress;
+    CapturedMessages messages;
+    RunOutputs outputs;
+
+    // A disk that fills up: the table (some 40 kB) finds room for 4 kB.
+    outputs.startRecording("cell_0012.abf");
+    {
+        const FileSizeLimit limit(4096);
+        pscExportText(dir / "cell_0012.abf", "", table, p, progress, messages, &outputs);
+    }
+    EXPECT_TRUE(outputs.recordingFailed());
+    EXPECT_TRUE(dir.names().empty());
+    EXPECT_TRUE(saysSomewhere(messages, "Couldn't write the output file"));
+
+    // A folder the output cannot be made in.
+    writeFile(dir / "plain", "a file, not a folder");
+    outputs.startRecording("cell_0013.abf");
+    pscExportText("cell_0013.abf", dir / "plain", table, p, progress, messages, &outputs);
+    EXPECT_TRUE(outputs.recordingFailed());
+
+    // Written whole: the next recording starts without a failure.
+    outputs.startRecording("cell_0014.abf");
+    pscExportText(dir / "cell_0014.abf", "", table, p, progress, messages, &outputs);
+    EXPECT_FALSE(outputs.recordingFailed());
+}
+
+TEST(PscOutputPublishing, ANameJustShortEnoughForTheFolderIsWritten) {
+    TempDir dir;
+    // 255 bytes, the longest name a folder holds; its temporary name must fit as well.
+    const std::string name = std::string(251, 'A') + ".PRN";
+    OutputFile file;
+    ASSERT_TRUE(file.create(dir / name));
+    file.write("whole");
+    ASSERT_TRUE(file.publish());
+    EXPECT_EQ(readFile(dir / name), "whole");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{name});
 }
 
 TEST(PscTextOutputOpener, UnwritableFolder) {

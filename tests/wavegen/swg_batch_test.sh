@@ -118,6 +118,17 @@ grep -q "Could not create output file $scratch/missing/SWG" <<<"$err" || fail "m
 [ -z "$out" ] || fail "missing folder: printed '$out'"
 [ ! -e "$scratch/missing" ] || fail "missing folder was made"
 
+# A disk that fills up while the file is written (1 kB for some 25 kB): status 1, a message,
+# no name printed, nothing left behind. The limit makes writes fail instead of ending swg.
+mkdir "$scratch/small"
+out=$(trap '' XFSZ; ulimit -f 1; exec "$swg" --batch --no-ini --quiet --output-dir "$scratch/small" 2>"$scratch/stderr")
+status=$?
+err=$(cat "$scratch/stderr")
+[ "$status" -eq 1 ] || fail "full disk: status $status"
+grep -q "Could not write output file $scratch/small/SWG" <<<"$err" || fail "full disk: stderr '$err'"
+[ -z "$out" ] || fail "full disk: printed '$out'"
+[ -z "$(ls -A "$scratch/small")" ] || fail "full disk: left $(ls -A "$scratch/small")"
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2
     exit 1
