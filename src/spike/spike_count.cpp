@@ -362,8 +362,12 @@ bool SpikeRun::run(SpikeFileResult& result) {
         plan.tags.push_back(
             {abfTagSeconds(header_, tag), storedText(tag.comment.data(), tag.comment.size())});
 
+    // No output name is written twice in a run, nor twice for one recording.
+    RunOutputs ownOutputs;
+    RunOutputs& runOutputs = options_.outputs != nullptr ? *options_.outputs : ownOutputs;
+    runOutputs.startRecording(path_);
     SpikeOutputs outputs(p_, std::move(plan));
-    if (!outputs.open(messages_)) return false;
+    if (!outputs.open(messages_, &runOutputs)) return false;
     outputs.writeTitles();
     if (p_.detectionMethod == 'R') measureSlopeNoise();
     outputs.writeHeadings();
@@ -386,8 +390,8 @@ bool SpikeRun::run(SpikeFileResult& result) {
     const bool written = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_);
 
     if (file_.close() != kAbfOk) error("error closing file\n");
-    result.ok = written;
-    return written;
+    result.ok = written && !runOutputs.recordingFailed();
+    return result.ok;
 }
 
 }  // namespace
@@ -417,11 +421,15 @@ bool spikeCountSelection(
         messages.show(MessageKind::ParameterError, kParameterErrorCaption, *refused);
         return false;
     }
+    // The outputs of every recording of the selection are kept apart.
+    RunOutputs outputs;
+    SpikeRunOptions runOptions = options;
+    if (runOptions.outputs == nullptr) runOptions.outputs = &outputs;
     bool ok = false;
     for (const std::string& path : paths) {
         progress.boxOpen = 1;
         SpikeFileResult result;
-        ok = spikeCountFile(params, path, progress, messages, result, options);
+        ok = spikeCountFile(params, path, progress, messages, result, runOptions);
         if (ok) {
             if (onResult) onResult(path, result.resultText);
             if (statusOnCompletion)

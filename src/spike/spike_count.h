@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "params/progress.h"
 #include "plot/graph_record.h"
 #include "spike/spike_params.h"
@@ -28,6 +29,9 @@ struct SpikeRunOptions {
     // the fits, before the frequency file is closed; the run waits until it returns. Not set: no
     // figure.
     std::function<void(GraphRecord&, const std::string& recordingPath)> showFiPlots;
+    // The outputs written so far in the run, which no later output replaces. Not set: those of
+    // the one recording (a selection keeps its own for all its recordings).
+    RunOutputs* outputs = nullptr;
 };
 
 struct SpikeFileResult {

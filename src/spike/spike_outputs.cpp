@@ -133,13 +133,16 @@ SpikeOutputs::SpikeOutputs(const SpikeParams& params, SpikeOutputPlan plan)
     x_.resize(plan_.channels.size());
 }
 
-bool SpikeOutputs::open(MessageSink& messages) {
+bool SpikeOutputs::open(MessageSink& messages, RunOutputs* outputs) {
     const bool newFormat = optionOn(p_.newNameFormat);
     const bool several = plan_.channels.size() > 1;
     auto create = [&](SpikeTextFile& file, char letter, char channelLetter) {
         const std::string path = spikeOutputName(plan_.prnPath, letter, channelLetter, newFormat);
+        // Left out; the other files are written.
+        if (outputs != nullptr && !outputs->isFree(path, messages)) return true;
         if (file.create(path)) {
             paths_.push_back(path);
+            if (outputs != nullptr) outputs->take(path);
             return true;
         }
         messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error! Could not open the file " + path);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "spike/spike_detector.h"
 #include "spike/spike_params.h"
 #include "spike/spike_text.h"
@@ -87,8 +88,10 @@ class SpikeOutputs {
 
     // Creates every output file the settings ask for, in the order U, B, M, V, K, L (per
     // channel), N, X (per channel). On a file that cannot be created: "Error! Could not open the
-    // file %s" and false; nothing is left behind.
-    bool open(MessageSink& messages);
+    // file %s" and false; nothing is left behind. With the run's `outputs`, a file whose name an
+    // earlier output of the run (or of this recording) has taken is left out, with a message
+    // naming both recordings, and the recording is marked failed.
+    bool open(MessageSink& messages, RunOutputs* outputs = nullptr);
 
     // The first heading line of each file (the name), and then the rest of the headings.
     void writeTitles();

@@ -155,6 +155,36 @@ TEST_F(SpktalBatch, RefusedValuesBadUsageAndFailingRecordings) {
     EXPECT_FALSE(fs::exists(path("cutV.prn")));
 }
 
+TEST_F(SpktalBatch, ARecordingWhoseOutputsAreNotWrittenFails) {
+    // 40 sweeps: the latency files take some 4 kB each.
+    ASSERT_EQ(std::system((std::string(ABFSYNTH_PROGRAM) + " --kind spikes --out " + path("long.abf") +
+                           " --sweeps 40 --channels 2 --first-step -50 --step-increment 10 --step-length 0.5"
+                           " --rheobase 50 --gain 0.5 --seed 3 >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    // A disk that fills up after one block (512 or 1024 bytes, by the shell); writes past it fail
+    // instead of ending the program.
+    const std::string command = "cd " + dir_.string() +
+                                " && trap '' XFSZ && ulimit -f 1 && XDG_CONFIG_HOME=" + path("config") + " " +
+                                SPKTAL_PROGRAM + " --batch" + kStep + " long.abf >stdout.txt 2>stderr.txt";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1) << errors();
+    EXPECT_EQ(output().find("Ouput File"), std::string::npos) << output();
+    EXPECT_NE(errors().find("Error! Could not write the file"), std::string::npos) << errors();
+}
+
+TEST_F(SpktalBatch, OutputsOfOneNameAreWrittenOnce) {
+    ASSERT_EQ(run("--batch --output-dir new" + kStep + " cell.abf"), 0) << errors();
+    // Old name format and a name too short for the channel letter: both channels' latency files
+    // are cXll.prn. The first channel's is written, the second's is not, and the recording fails.
+    EXPECT_EQ(run("--batch" + kStep + " --set \"New Output Name Format=N\" cell.abf"), 1) << errors();
+    EXPECT_NE(errors().find("cXll.prn is already an output of cell.abf"), std::string::npos) << errors();
+    EXPECT_EQ(output().find("Ouput File"), std::string::npos) << output();
+    EXPECT_EQ(read(path("cXll.prn")), read(path("new/cellXA.prn")));
+    EXPECT_EQ(read(path("cVll.prn")), read(path("new/cellV.prn")));
+}
+
 TEST_F(SpktalBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNeverWritten) {
     const std::string batch = "--batch --quiet --set \"New Output Name Format=Y\" ";
     ASSERT_EQ(run(batch + "cell.abf"), 0) << errors();
