@@ -23,6 +23,7 @@
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/programs.h"
@@ -56,9 +57,9 @@ struct BatchOptions {
     QCommandLineOption maxEvents = ephys::batchMaxEventsOption();
 };
 
-int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
-    std::vector<std::string> files;
-    for (const QString& name : parser.positionalArguments()) files.push_back(name.toStdString());
+int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
+    // The recordings' names as the file system spells them, whatever their encoding.
+    const std::vector<std::string> files = arguments.positional(parser);
     if (files.empty()) {
         o.common.usageError("--batch needs one or more recordings (psctrawl --help)");
         return kExitUsage;
@@ -147,7 +148,7 @@ int consoleMain(int argc, char* argv[]) {
             "Analyse the recordings without a window, write the outputs.",
             {options.overwrite, options.maxEvents}))
         return *done;
-    return runBatch(parser, options);
+    return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/graph_window.h"
@@ -48,9 +49,9 @@ struct BatchOptions {
                                    "Write the outputs into DIR instead of beside each recording."};
 };
 
-int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
-    std::vector<std::string> files;
-    for (const QString& name : parser.positionalArguments()) files.push_back(name.toStdString());
+int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
+    // The recordings' names as the file system spells them, whatever their encoding.
+    const std::vector<std::string> files = arguments.positional(parser);
     if (files.empty()) {
         o.common.usageError("--batch needs one or more recordings (spktal --help)");
         return kExitUsage;
@@ -149,7 +150,7 @@ int consoleMain(int argc, char* argv[]) {
             "outputs beside each recording.",
             "Count the spikes without a window, write the outputs."))
         return *done;
-    return runBatch(parser, options);
+    return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
 #include "shell/desktop_main.h"
 #include "shell/programs.h"
@@ -48,7 +49,7 @@ struct BatchOptions {
     QCommandLineOption seed{"seed", "Fixed random seed N (1 to 2147483646) for reproducible noise.", "N"};
 };
 
-int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
+int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
     if (!parser.positionalArguments().isEmpty()) {
         usageError("--batch takes no file names, got \"" +
                    parser.positionalArguments().join(' ').toStdString() + "\"");
@@ -87,7 +88,8 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o) {
         options.seed = static_cast<std::int32_t>(seed);
     }
     if (parser.isSet(o.common.outputDir_)) {
-        options.directory = parser.value(o.common.outputDir_).toStdString();
+        // The folder's name as the file system spells it, whatever its encoding.
+        options.directory = arguments.value(parser, o.common.outputDir_);
         if (options.directory.empty()) {
             usageError("--output-dir needs a folder");
             return kExitUsage;
@@ -131,7 +133,7 @@ int consoleMain(int argc, char* argv[]) {
             "step, written as an ATF file.",
             "Write one waveform file without a window and print its path.", {options.seed}))
         return *done;
-    return runBatch(parser, options);
+    return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }
 
 }  // namespace
