@@ -14,6 +14,7 @@
 
 #include "abf/abf_writer.h"
 #include "abf/synthetic_recording.h"
+#include "shell/argument_bytes.h"
 
 using namespace ephys;
 
@@ -141,7 +142,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "abfsynth: --out FILE is needed (abfsynth --help)\n");
         return 2;
     }
-    const std::string out = o.parser.value(o.out).toStdString();
+    // The name as the file system spells it, whatever its encoding.
+    const std::string out = ArgumentBytes(argc, argv).value(o.parser, o.out);
     const std::string kind = o.parser.value(o.kind).toStdString();
     if (kind != "psc" && kind != "spikes") {
         std::fprintf(stderr, "abfsynth: --kind is psc or spikes\n");

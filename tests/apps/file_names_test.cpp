@@ -1,6 +1,6 @@
 // The batch programs take file names as the file system spells them: a name with a byte that is
 // not UTF-8 (as names from older systems or other locales have them) names that very file, for
-// the recordings and for the output folder.
+// the recordings, the output folder and the recording abfsynth writes.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +44,13 @@ class NonUtf8Names : public ::testing::Test {
     std::string errors() const { return read("stderr.txt"); }
     fs::path dir_;
 };
+
+TEST_F(NonUtf8Names, AbfsynthWritesTheRecordingNamed) {
+    ASSERT_EQ(run(std::string(ABFSYNTH_PROGRAM) + " --seed 3 --duration 1 --out 'synth_" + kOdd + ".abf'"), 0)
+        << errors();
+    EXPECT_TRUE(fs::exists(dir_ / ("synth_" + kOdd + ".abf")));
+    EXPECT_TRUE(fs::exists(dir_ / ("synth_" + kOdd + ".truth.csv")));
+}
 
 TEST_F(NonUtf8Names, PsctrawlAnalysesTheRecordingAndNamesItsOutputsAfterIt) {
     ASSERT_EQ(run(std::string(ABFSYNTH_PROGRAM) + " --seed 3 --duration 1 --out brief.abf"), 0) << errors();
