@@ -6,8 +6,10 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "params/c_numbers.h"
@@ -36,6 +38,65 @@ std::string savedValue(const ParamTable& table, std::size_t row) {
     }
 }
 
+// A refused value is shown up to this length in the message that names it.
+constexpr std::size_t kShownValueLength = 40;
+
+// Stores a value read from a file by the row's kind, without checks.
+void loadValue(const ParamTable& table, std::size_t row, const std::string& value) {
+    const ParamRow& r = table.rows[row];
+    switch (r.kind()) {
+        case PK_TEXT:
+            // A text row holds at most kParamTextLength characters, as when it is typed.
+            r.text() = value.substr(0, kParamTextLength);
+            break;
+        case PK_INT:
+        case PK_FLOAT:
+        case PK_BOOL:
+            paramParseValue(table, row, value);
+            break;
+        case PK_CHOICE:
+            r.letter() = value[0];
+            break;
+        case PK_YESNO:
+            r.letter() = value[0] == '1' ? 'Y' : 'N';
+            break;
+        default:
+            break;
+    }
+}
+
+// The integer at the start of the text as atoi finds it ([blanks][sign]digits), without atoi's
+// clamping, so that a value beyond the 32-bit range is seen as such.
+double leadingInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    double value = 0.0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10.0 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+// Whether a number read from a file as paramLoad reads it is one the row takes: within the range
+// of its field and, with limits, within them. Other kinds are not checked here.
+bool fileValueFits(const ParamRow& row, std::string_view value) {
+    double x = 0.0;
+    switch (row.kind()) {
+        case PK_INT:
+            x = leadingInteger(value);
+            if (x < std::numeric_limits<std::int32_t>::min() || x > std::numeric_limits<std::int32_t>::max())
+                return false;
+            break;
+        case PK_FLOAT:
+            x = cAtof(value);
+            if (!(std::fabs(x) <= std::numeric_limits<float>::max())) return false;
+            break;
+        default:
+            return true;
+    }
+    return !row.hasLimits() || (x >= row.minValue && x <= row.maxValue);
+}
+
 }  // namespace
 
 int paramSave(std::string_view section, const ParamTable& table, ProfileFile& profile) {
@@ -59,30 +120,40 @@ int paramSave(std::string_view section, const ParamTable& table, const std::stri
 
 void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile) {
     for (std::size_t row = 0; row < table.rows.size(); ++row) {
-        const ParamRow& r = table.rows[row];
         // A missing key or an empty value keeps the current value exactly as it is.
-        std::optional<std::string> value = profile.get(section, r.label);
-        if (!value || value->empty()) continue;
-        switch (r.kind()) {
-            case PK_TEXT:
-                // A text row holds at most kParamTextLength characters, as when it is typed.
-                r.text() = value->substr(0, kParamTextLength);
-                break;
-            case PK_INT:
-            case PK_FLOAT:
-            case PK_BOOL:
-                paramParseValue(table, row, *value);
-                break;
-            case PK_CHOICE:
-                r.letter() = (*value)[0];
-                break;
-            case PK_YESNO:
-                r.letter() = (*value)[0] == '1' ? 'Y' : 'N';
-                break;
-            default:
-                break;
-        }
+        std::optional<std::string> value = profile.get(section, table.rows[row].label);
+        if (value && !value->empty()) loadValue(table, row, *value);
     }
+}
+
+std::vector<RefusedParam> paramLoadChecked(std::string_view section, const ParamTable& table,
+                                           const ProfileFile& profile) {
+    std::vector<RefusedParam> refused;
+    for (std::size_t row = 0; row < table.rows.size(); ++row) {
+        std::optional<std::string> value = profile.get(section, table.rows[row].label);
+        if (!value || value->empty()) continue;
+        if (!fileValueFits(table.rows[row], *value)) {
+            refused.push_back({row, std::move(*value)});
+            continue;
+        }
+        loadValue(table, row, *value);
+    }
+    return refused;
+}
+
+std::string paramRefusedText(const ParamTable& table, const std::vector<RefusedParam>& refused,
+                             std::string_view file) {
+    std::string text = "Read from " + std::string(file) + ":";
+    for (const RefusedParam& r : refused) {
+        const ParamRow& row = table.rows.at(r.row);
+        // The row's own message with the value read put after its label.
+        const std::string message = paramErrorText(row);
+        const std::size_t label = std::string_view(row.label).size();
+        std::string value = r.value;
+        if (value.size() > kShownValueLength) value = value.substr(0, kShownValueLength) + "...";
+        text += "\n" + std::string(row.label) + "=" + value + message.substr(label);
+    }
+    return text;
 }
 
 bool paramLoad(std::string_view section, const ParamTable& table, const std::string& file) {

@@ -3,9 +3,11 @@
 // shell uses for its preferences.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "params/dialog_record.h"
 #include "params/messages.h"
@@ -26,6 +28,25 @@ int paramSave(std::string_view section, const ParamTable& table, const std::stri
 
 // Reads every row back into the record; missing keys and empty values keep the current value.
 void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile);
+
+// A value of a file that its row refused; the record keeps the row's current value.
+struct RefusedParam {
+    std::size_t row = 0;
+    std::string value;  // as it stands in the file
+};
+
+// paramLoad with the rows' rules: a number is read as far as it goes, as paramLoad reads it (the
+// programs' own files and "12abc" read as before), but a number outside the row's limits, or
+// beyond the range its field can hold, is refused and the row keeps its current value. Lists are
+// left to the run, which checks them against each recording; text, yes/no and choice values are
+// read as paramLoad reads them. Returns the refused rows in table order.
+std::vector<RefusedParam> paramLoadChecked(std::string_view section, const ParamTable& table,
+                                           const ProfileFile& profile);
+
+// The text that names refused values: "Read from FILE:", then for each row "LABEL=VALUE" and its
+// "must be ..." line.
+std::string paramRefusedText(const ParamTable& table, const std::vector<RefusedParam>& refused,
+                             std::string_view file);
 // The same from a file; a missing or unreadable file leaves the whole set as it was (false).
 bool paramLoad(std::string_view section, const ParamTable& table, const std::string& file);
 

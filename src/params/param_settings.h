@@ -14,8 +14,9 @@ namespace ephys {
 // Applies one "LABEL=VALUE" to the record behind the table. LABEL is a row's whole label or, for
 // a choice row, its title before the ':', compared without regard to case. Yes/no and check-box
 // rows take 1, 0, Y, N, yes or no (any case); a choice row takes one of its key letters (any
-// case); numbers and lists are checked by the row's own rules. Returns false with the message in
-// `error` (the "Parameter Error" text for a refused value) and leaves the record unchanged.
+// case); numbers and lists are checked by the row's own rules, and a number must be the whole
+// value (nothing empty, nothing after it: "1e", "1.5.5" and "--5" are refused). Returns false with the
+// message in `error` (the "Parameter Error" text for a refused value) and leaves the record unchanged.
 bool paramApplySetting(const ParamTable& table, std::string_view assignment, std::string& error);
 
 // The settings of a batch run, applied in this order: the built-in defaults already in the
@@ -34,8 +35,11 @@ struct BatchSettingsResult {
 };
 
 // Applies batch settings to the record behind the table. A setting for which `take` returns
-// true is left to the caller (psctrawl checks "Frames" per recording). A parameter file that
-// cannot be read is a usage error; a refused value ends with its "Parameter Error" text.
+// true is left to the caller (psctrawl checks "Frames" per recording). Values from both files
+// are checked by the rows' rules (paramLoadChecked). A settings file or parameter file that
+// cannot be read, holds binary data or is far too large, and a parameter file without a
+// [Parameters] section, are usage errors naming the file; a refused value, from a file or a
+// setting, ends with its "Parameter Error" text.
 BatchSettingsResult paramApplyBatchSettings(const ParamTable& table, const BatchSettings& settings,
                                             const std::function<bool(const std::string&)>& take = {});
 

@@ -228,6 +228,18 @@ bool ProfileFile::hasSection(std::string_view section) const {
     return findSection(lines_, section).has_value();
 }
 
+bool ProfileFile::holdsBinary() const {
+    for (const std::string& line : lines_) {
+        for (char c : line) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte >= 0x20 && byte != 0x7F) continue;
+            if (c == '\t' || c == '\v' || c == '\f' || c == '\r' || byte == 0x1A) continue;
+            return true;
+        }
+    }
+    return false;
+}
+
 void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {
     const std::string sec = oneLine(trim(section));
     const std::string name = oneLine(trim(key));

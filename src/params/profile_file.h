@@ -27,6 +27,10 @@ class ProfileFile {
     // or nothing when the section or the key is missing.
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     bool hasSection(std::string_view section) const;
+    // Whether the text holds bytes that no settings text has: NUL or a control character other
+    // than tab, vertical tab, form feed, carriage return and the old end-of-file mark (Ctrl-Z).
+    // Such a file is a recording, a picture or a damaged file, and is not read as settings.
+    bool holdsBinary() const;
 
     // Sets a key: replaces the value of the first such key of the first such section in place,
     // or adds "key=value" after the section's last entry, or adds the section at the end of the

@@ -160,6 +160,54 @@ TEST(ParamFiles, GarbageFilesDoNoHarm) {
     EXPECT_EQ(before.channel, 0);
 }
 
+TEST(ParamFiles, CheckedReadingRefusesNumbersOutsideTheirRows) {
+    Record r;
+    ParamTable t = makeTable(r);
+    std::int32_t count = 5;
+    float gain = 2.0f;
+    t.rows.push_back(paramIntRow(count, "Count"));
+    t.rows.push_back(paramFloatRow(gain, "Gain"));
+    r.frames = "1";
+    ProfileFile profile = ProfileFile::parse(
+        "[Parameters]\n"
+        "Frames=1..500\n"
+        "Channel number=16\n"
+        "Max Spike Duration (ms)=-0.5\n"
+        "Export Scan=1\n"
+        "Count=99999999999\n"
+        "Gain=1e999\n");
+    std::vector<RefusedParam> refused = paramLoadChecked(kParametersSection, t, profile);
+    ASSERT_EQ(refused.size(), 4u);
+    EXPECT_EQ(refused[0].row, 1u);
+    EXPECT_EQ(refused[0].value, "16");
+    EXPECT_EQ(refused[1].row, 2u);
+    EXPECT_EQ(refused[2].row, 7u) << "an integer beyond its 32-bit field";
+    EXPECT_EQ(refused[3].row, 8u) << "a float beyond its field's range";
+    EXPECT_EQ(r.channel, 0);
+    EXPECT_EQ(r.duration, 1.0f);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(gain, 2.0f) << "refused rows keep their values";
+    EXPECT_EQ(r.exportScan, 'Y');
+    EXPECT_EQ(r.frames, "1..500") << "a list is checked against each recording when it is applied";
+    EXPECT_EQ(paramRefusedText(t, {refused[0], refused[1]}, "/lab/set.prm"),
+              "Read from /lab/set.prm:\n"
+              "Channel number=16\nmust be an integer between 0 and 15!\n"
+              "Max Spike Duration (ms)=-0.5\nmust be a number between 0 and 50!");
+    const std::string cut = "Read from x:\nChannel number=" + std::string(40, '9') + "...\nmust be";
+    EXPECT_EQ(paramRefusedText(t, {{1, std::string(60, '9')}}, "x").substr(0, cut.size()), cut)
+        << "a long value is shown cut";
+
+    // The programs' own forms and atoi/atof reading still hold within the limits, limits
+    // included.
+    profile = ProfileFile::parse(
+        "[Parameters]\nChannel number=12abc\nMax Spike Duration (ms)=50\nCount=-2147483648\nGain=1.5e-6\n");
+    EXPECT_TRUE(paramLoadChecked(kParametersSection, t, profile).empty());
+    EXPECT_EQ(r.channel, 12);
+    EXPECT_EQ(r.duration, 50.0f);
+    EXPECT_EQ(count, -2147483647 - 1);
+    EXPECT_EQ(gain, 1.5e-6f);
+}
+
 TEST(ParamFiles, OtherProgramsFilesSetOnlyMatchingLabels) {
     Record r;
     ParamTable t = makeTable(r);

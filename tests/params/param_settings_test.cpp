@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace ephys {
 namespace {
@@ -68,6 +71,38 @@ TEST(ParamSettings, RefusesAndKeepsTheRecord) {
     EXPECT_FALSE(paramApplySetting(t, "Flag", error));
 }
 
+TEST(ParamSettings, NumbersMustBeTheWholeValue) {
+    Record r;
+    ParamTable t = makeTable(r);
+    std::string error;
+    for (const char* value :
+         {"", " ", "--5", "1.5.5", "1e", "1e999", "5-", "1 2", "7.0", "+3", "2147483648"}) {
+        EXPECT_FALSE(paramApplySetting(t, std::string("First Channel (0-15)=") + value, error)) << value;
+        EXPECT_EQ(error, "First Channel (0-15)\nmust be an integer between 0 and 15!") << value;
+    }
+    for (const char* value : {"", "--5", "1.5.5", "1e", "1e-", "1e999", "5-", ".", "-", "1e5e"}) {
+        EXPECT_FALSE(paramApplySetting(t, std::string("Onset of spike counting (ms)=") + value, error))
+            << value;
+        EXPECT_EQ(error, "Onset of spike counting (ms)\nmust be a number between 0 and 100000!") << value;
+    }
+    EXPECT_FALSE(paramApplySetting(t, "Frames=", error));
+    EXPECT_FALSE(paramApplySetting(t, "Frames=3abc", error));
+    EXPECT_EQ(r.first, 0);
+    EXPECT_EQ(r.onset, 100.0f);
+    EXPECT_EQ(r.frames, "1") << "nothing refused reached the record";
+
+    // Whole numbers in every form the dialog takes.
+    for (const auto& [value, expected] : std::vector<std::pair<const char*, float>>{
+             {".5", 0.5f}, {"5.", 5.0f}, {"1.5e-1", 0.15f}, {"1E2", 100.0f}, {"-0", 0.0f}}) {
+        EXPECT_TRUE(paramApplySetting(t, std::string("Onset of spike counting (ms)=") + value, error))
+            << value;
+        EXPECT_EQ(r.onset, expected) << value;
+    }
+    EXPECT_TRUE(paramApplySetting(t, "First Channel (0-15)=-0", error));
+    EXPECT_TRUE(paramApplySetting(t, "First Channel (0-15)=015", error));
+    EXPECT_EQ(r.first, 15);
+}
+
 }  // namespace
 }  // namespace ephys
 
@@ -113,6 +148,78 @@ TEST(ParamSettings, BatchOrderIsIniThenParameterFileThenEachSet) {
     EXPECT_EQ(fresh.first, 0) << "no settings file read without one";
     EXPECT_EQ(paramApplyBatchSettings(t2, {"", dir + "/missing.prm", {}}).outcome,
               BatchSettingsResult::Outcome::UsageError);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ParamSettings, AListTheCallerTakesMustStillBeAList) {
+    for (const char* value : {"", "  ", "3abc", "1, 2", ",.."}) {
+        Record r;
+        ParamTable t = makeTable(r);
+        bool taken = false;
+        const BatchSettingsResult result =
+            paramApplyBatchSettings(t, {"", "", {std::string("Frames=") + value}}, [&](const std::string&) {
+                taken = true;
+                return true;
+            });
+        EXPECT_EQ(result.outcome, BatchSettingsResult::Outcome::RefusedValue) << value;
+        EXPECT_EQ(result.message, "Frames\nmust be a valid list of numbers!") << value;
+        EXPECT_FALSE(taken) << value;
+    }
+    Record r;
+    ParamTable t = makeTable(r);
+    std::vector<std::string> taken;
+    const BatchSettingsResult result = paramApplyBatchSettings(
+        t, {"", "", {"Frames=2..", "Frames=1..500,X7Q2"}}, [&](const std::string& setting) {
+            taken.push_back(setting);
+            return true;
+        });
+    EXPECT_EQ(result.outcome, BatchSettingsResult::Outcome::Applied);
+    EXPECT_EQ(taken.size(), 2u) << "lists beyond today's limits are the recording's to check";
+}
+
+TEST(ParamSettings, BatchRefusesFileValuesOutsideTheirRowsAndFilesThatAreNotSettings) {
+    char pattern[] = "/tmp/batchfiles.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    auto write = [&](const std::string& name, const std::string& text) {
+        const std::string path = dir + "/" + name;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+        return path;
+    };
+    const std::string good = write("good.prm", "[Parameters]\nFirst Channel (0-15)=12abc\n");
+    const std::string high = write("high.prm", "[Parameters]\nFirst Channel (0-15)=100000\n");
+    const std::string binary = write("cell.abf", std::string("[Parameters]\nFlag=1\n\0\0\x80?ABF", 27));
+    const std::string noSection = write("notes.txt", "First Channel (0-15)=3\n");
+    using Outcome = BatchSettingsResult::Outcome;
+    struct Case {
+        std::string ini, params;
+        Outcome outcome;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"", good, Outcome::Applied, ""},
+             {dir + "/absent.ini", "", Outcome::Applied, ""},
+             {"", high, Outcome::RefusedValue,
+              "Read from " + high + ":\nFirst Channel (0-15)=100000\nmust be an integer between 0 and 15!"},
+             {high, good, Outcome::RefusedValue, "Read from " + high + ":"},
+             {"", binary, Outcome::UsageError, binary + " is not a parameter file: it holds binary data"},
+             {binary, "", Outcome::UsageError, binary + " is not a settings file: it holds binary data"},
+             {"", noSection, Outcome::UsageError,
+              noSection + " is not a parameter file: it has no [Parameters] section"},
+             {"", dir, Outcome::UsageError, "cannot read parameter file " + dir + ": not a file"},
+         }) {
+        Record r;
+        ParamTable t = makeTable(r);
+        const BatchSettingsResult result = paramApplyBatchSettings(t, {c.ini, c.params, {}});
+        EXPECT_EQ(result.outcome, c.outcome) << c.ini << " " << c.params;
+        EXPECT_EQ(result.message.substr(0, c.message.size()), c.message) << c.ini << " " << c.params;
+        EXPECT_EQ(r.flag, 0) << "nothing is read from a binary file";
+        if (c.params == good && c.outcome == Outcome::Applied) {
+            EXPECT_EQ(r.first, 12) << "the programs' own reading of numbers";
+        }
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -28,6 +28,15 @@ TEST(ProfileFileTest, LookupIgnoresCaseBlanksQuotesAndLaterDuplicates) {
     EXPECT_EQ(p.text(), "top=0\n[Parameters]\n  Gain \t=  \" 2.5 \" \nbare\ngain=9\n[parameters]\nx=1\n");
 }
 
+TEST(ProfileFileTest, BinaryDataIsToldFromText) {
+    // Settings text: tabs, CR LF, Latin-1 and UTF-8 micro signs, an old end-of-file mark.
+    EXPECT_FALSE(ProfileFile::parse("[P]\r\nUnit\t=\xB5s\r\nunit2=\xC2\xB5s\r\n\x1A").holdsBinary());
+    EXPECT_FALSE(ProfileFile::parse("").holdsBinary());
+    EXPECT_TRUE(ProfileFile::parse(std::string("[Parameters]\nA=1\0\0\0\n", 20)).holdsBinary());
+    EXPECT_TRUE(ProfileFile::parse("ABF \x02\x01[Parameters]\nA=1\n").holdsBinary());
+    EXPECT_TRUE(ProfileFile::parse("[Parameters]\nA=1\x7F\n").holdsBinary());
+}
+
 TEST(ProfileFileTest, SetKeepsOtherLinesAndPlacesNewKeysInTheirSection) {
     auto p = ProfileFile::parse("; note\n\x01\x7f junk\n[A]\nKey = old\nkey=dup\n# c\n\n[B]\nz=1\n");
     p.set("a", "KEY", "new\r\nline");
