@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "params/param_files.h"
 #include "params/profile_file.h"
@@ -188,6 +189,13 @@ void MainWindow::readIni() {
         bool readable = true;
         std::string error;
         const ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
+        // A damaged settings file (binary data) is not read: the program starts from its
+        // defaults and writes a fresh file.
+        if (readable && profile.holdsBinary()) {
+            readable = false;
+            messages_->show(MessageKind::PlainError, kPlainErrorCaption,
+                            iniPath_ + " holds binary data, not settings; the defaults are used.");
+        }
         if (readable) {
             dialog_.fontFace = profileReadString(profile, kGeneralSection, "Font", dialog_.fontFace);
             dialog_.statusBoxOn = profileReadInt(profile, kGeneralSection, "StatusBoxOn", 1);
@@ -198,7 +206,13 @@ void MainWindow::readIni() {
             if (isMode(mode)) dialog_.mainWindowMode = mode;
             dialog_.messageBoxOn =
                 profileReadInt(profile, kGeneralSection, "MessageBox", dialog_.messageBoxOn);
-            paramLoad(kParametersSection, table_, profile);
+            // Values outside their rows' limits keep the defaults, and one message names them all.
+            const std::vector<RefusedParam> refused = paramLoadChecked(kParametersSection, table_, profile);
+            if (!refused.empty()) {
+                messages_->show(
+                    MessageKind::ParameterError, kParameterErrorCaption,
+                    paramRefusedText(table_, refused, iniPath_) + "\nThese settings keep their defaults.");
+            }
         }
     }
     if (dialog_.fontFace.empty()) dialog_.fontFace = kDefaultFontFace;
@@ -210,6 +224,7 @@ void MainWindow::writeIni() {
     bool readable = true;
     std::string error;
     ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
+    if (profile.holdsBinary()) profile = ProfileFile();
     profileWriteString(profile, kGeneralSection, "Font", dialog_.fontFace);
     profileWriteInt(profile, kGeneralSection, "Font size", dialog_.fontHeight);
     profileWriteFlag(profile, kGeneralSection, "MessageBox", dialog_.messageBoxOn);
@@ -227,6 +242,7 @@ void MainWindow::writeDataAndParameters() {
     bool readable = true;
     std::string error;
     ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
+    if (profile.holdsBinary()) profile = ProfileFile();
     profileWriteString(profile, kGeneralSection, "Data Directory", dataDirectory);
     paramSave(kParametersSection, table_, profile);
     if (!readable || !profile.save(iniPath_, &error)) {

@@ -237,6 +237,66 @@ class ShellTest : public QObject {
         QCOMPARE(written.get("General", "Font size").value_or("?"), std::string("26"));
     }
 
+    void iniValuesOutsideTheirRowsKeepTheDefaultsWithOneMessage() {
+        {
+            ProfileFile ini;
+            ini.set("General", "MainWindow", "O");
+            ini.set("Parameters", "Max Spike Duration (ms)", "51");
+            ini.set("Parameters", "Gap Free Frame Length (samples)", "1000000000");
+            ini.set("Parameters", "Spike detection threshold (mV)", "-12.5");
+            QVERIFY(ini.save(iniOf("SPKTAL")));
+        }
+        const SpikeParams defaults;
+        auto parameterErrors = [](const Captured& captured) {
+            std::vector<std::string> texts;
+            for (std::size_t i = 0; i < captured.captions.size(); ++i)
+                if (captured.captions[i] == "Parameter Error") texts.push_back(captured.texts[i]);
+            return texts;
+        };
+        {
+            SpktalProgram spk;
+            Captured captured;
+            captured.attach(spk.window());
+            spk.start({});
+            QCOMPARE(spk.params().threshold, -12.5f);
+            QCOMPARE(spk.params().maxSpikeDuration, defaults.maxSpikeDuration);
+            QCOMPARE(spk.params().gapFreeFrameLength, defaults.gapFreeFrameLength);
+            const std::vector<std::string> errors = parameterErrors(captured);
+            QCOMPARE(errors.size(), std::size_t{1});
+            QCOMPARE(errors[0],
+                     "Read from " + iniOf("SPKTAL") +
+                         ":\nMax Spike Duration (ms)=51\nmust be a number between 0 and 50!"
+                         "\nGap Free Frame Length (samples)=1000000000\nmust be an integer between 100 "
+                         "and 100000!\nThese settings keep their defaults.");
+        }
+        // The defaults went back into the file, so the next start has nothing to say.
+        SpktalProgram again;
+        Captured captured;
+        captured.attach(again.window());
+        again.start({});
+        QVERIFY(parameterErrors(captured).empty());
+        QCOMPARE(again.params().threshold, -12.5f);
+    }
+
+    void binaryIniIsNotReadAndIsWrittenAfresh() {
+        std::FILE* f = std::fopen(iniOf("SWG").c_str(), "wb");
+        QVERIFY(f != nullptr);
+        const char damaged[] = "[Parameters]\nNumber of Samples=30\n\0\0\x01\x02";
+        std::fwrite(damaged, 1, sizeof damaged - 1, f);
+        std::fclose(f);
+        SwgProgram swg;
+        Captured captured;
+        captured.attach(swg.window());
+        swg.start({});
+        QCOMPARE(swg.params().sampleCount, 2048);
+        QCOMPARE(captured.texts.size(), std::size_t{1});
+        QCOMPARE(captured.texts[0],
+                 iniOf("SWG") + " holds binary data, not settings; the defaults are used.");
+        const ProfileFile written = ProfileFile::load(iniOf("SWG"));
+        QVERIFY(!written.holdsBinary());
+        QCOMPARE(written.get("Parameters", "Number of Samples").value_or("?"), std::string("2048"));
+    }
+
     void menusCarryTheirIdentifiersAndKeys() {
         SpktalProgram spk;
         MainWindow& w = spk.window();
