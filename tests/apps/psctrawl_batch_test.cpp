@@ -207,6 +207,40 @@ TEST_F(PsctrawlBatch, RefusedValuesAndBadUsageStopBeforeAnyRecording) {
     EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
 }
 
+TEST_F(PsctrawlBatch, MalformedNumbersAndFileValuesOutsideTheirRowsAreRefused) {
+    for (const char* value : {"", "--5", "1.5.5", "1e"}) {
+        EXPECT_EQ(run("--batch --no-ini --set \"Filtering (Hz)=" + std::string(value) + "\" cell.abf"), 2)
+            << value;
+        EXPECT_EQ(errors(), "Parameter Error: Filtering (Hz)\nmust be a number between 0 and 10000!\n")
+            << value;
+    }
+    EXPECT_EQ(run("--batch --no-ini --set \"Frame length (samples)=1e999\" cell.abf"), 2);
+    for (const char* value : {"", "3abc"}) {
+        EXPECT_EQ(run(kBatch + "--no-ini --set \"Frames=" + value + "\" cell.abf"), 2) << value;
+        EXPECT_EQ(errors(), "Parameter Error: Frames\nmust be a valid list of numbers!\n") << value;
+    }
+
+    std::ofstream(dir_ / "blocks.prm") << "[Parameters]\n# of 256pt/blocks to export=100000\n";
+    EXPECT_EQ(run(kBatch + "--no-ini --params blocks.prm cell.abf"), 2);
+    EXPECT_EQ(errors(),
+              "Parameter Error: Read from blocks.prm:\n# of 256pt/blocks to export=100000\n"
+              "must be an integer between 1 and 100!\n");
+    const fs::path ini = dir_ / "config/PSCTRAWL.ini";
+    std::ofstream(ini) << "[Parameters]\nFrame length (samples)=1000000000\n";
+    EXPECT_EQ(run(kBatch + "cell.abf"), 2);
+    EXPECT_NE(errors().find("Frame length (samples)=1000000000\nmust be an integer between 64 and 30000!"),
+              std::string::npos)
+        << errors();
+    std::ofstream(dir_ / "garbage.prm", std::ios::binary) << std::string("[Parameters]\nFilter\0\0\x7f", 22);
+    EXPECT_EQ(run(kBatch + "--no-ini --params garbage.prm cell.abf"), 2);
+    EXPECT_EQ(errors(), "psctrawl: garbage.prm is not a parameter file: it holds binary data\n");
+    EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
+
+    // The frame list the desktop program leaves in its settings is checked against each recording.
+    std::ofstream(ini) << "[Parameters]\nFrames=1..500\nFrame length (samples)=2048\n";
+    EXPECT_EQ(run(kBatch + "brief.abf"), 0) << errors();
+}
+
 // Each recording that cannot be opened gets one more line, naming it with the reason.
 std::string openFailure(const std::string& line) {
     return "Error: Error opening file in GetInfo\n" + line + "\nError: Error in PscTrawl\n";

@@ -208,6 +208,40 @@ TEST_F(SpktalBatch, SettingsFileThenParameterFileThenSetAndTheSettingsFileIsNeve
     EXPECT_EQ(read(ini), before);
 }
 
+TEST_F(SpktalBatch, MalformedNumbersAndFileValuesOutsideTheirRowsAreRefused) {
+    // On the command line the whole value must be the number.
+    for (const char* value : {"", "--5", "1.5.5", "1e", "1e999", "5x"}) {
+        EXPECT_EQ(run("--batch" + kStep + " --set \"Onset of spike counting (ms)=" + value + "\" cell.abf"),
+                  2)
+            << value;
+        EXPECT_EQ(errors(),
+                  "Parameter Error: Onset of spike counting (ms)\nmust be a number between 0 and 100000!\n")
+            << value;
+    }
+    EXPECT_EQ(run("--batch" + kStep + " --set \"First Channel (0-15)=1e999\" cell.abf"), 2);
+
+    // A parameter file or settings file value is checked like a typed one.
+    std::ofstream(path("big.ini")) << "[Parameters]\nGap Free Frame Length (samples)=1000000000\n";
+    EXPECT_EQ(run("--batch" + kStep + " --params big.ini cell.abf"), 2);
+    EXPECT_EQ(errors(),
+              "Parameter Error: Read from big.ini:\nGap Free Frame Length (samples)=1000000000\n"
+              "must be an integer between 100 and 100000!\n");
+    std::ofstream(path("config/SPKTAL.ini")) << "[Parameters]\nMax Spike Duration (ms)=51\n";
+    EXPECT_EQ(run("--batch --quiet --set \"Stimulus Epoch for counting=A\" cell.abf"), 2);
+    EXPECT_NE(errors().find("Max Spike Duration (ms)=51\nmust be a number between 0 and 50!"),
+              std::string::npos)
+        << errors();
+    fs::remove(path("config/SPKTAL.ini"));
+
+    // A recording or a file without a [Parameters] section is no parameter file.
+    EXPECT_EQ(run("--batch" + kStep + " --params cell.abf cell.abf"), 2);
+    EXPECT_EQ(errors(), "spktal: cell.abf is not a parameter file: it holds binary data\n");
+    std::ofstream(path("notes.txt")) << "Max Spike Duration (ms)=2\n";
+    EXPECT_EQ(run("--batch" + kStep + " --params notes.txt cell.abf"), 2);
+    EXPECT_NE(errors().find("notes.txt is not a parameter file"), std::string::npos) << errors();
+    EXPECT_FALSE(anyOutputs());
+}
+
 // ---- The real recordings ----------------------------------------------------------------------
 
 // The independent count: every excursion above -25 mV that comes back below -28 mV, counted when
