@@ -259,6 +259,9 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     const bool completed = detectionPass(run, header, frames, buffers, table);
     run.reader.dataFile = -1;
     data.close();
+    // Events past the table's capacity are never dropped without a word.
+    const std::string unstored = pscUnstoredEventsLine(fileName, table);
+    if (!unstored.empty()) messages.show(MessageKind::Warning, "PSCTRAWL", unstored);
 
     result.status = 1;
     result.cancelled = !completed;
@@ -270,6 +273,7 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
             pscExportScan(fileName, run.outputDir, table, p, header, progress, messages, &run.outputs);
         result.outputsWritten = !run.outputs.recordingFailed();
     }
+    if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;
     return result;
 }
 
