@@ -404,7 +404,7 @@ void MainWindow::commandEdit() {
 }
 
 void MainWindow::commandRead() {
-    paramReadDialog(this, dialog_);
+    paramReadDialog(this, dialog_, *messages_);
 }
 
 void MainWindow::commandSave() {

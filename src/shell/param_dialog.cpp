@@ -724,7 +724,7 @@ void ParamDialog::pressPrefs() {
 void ParamDialog::pressRead() {
     if (closing_ || !record_.hasReadSave || !checkFocusedEdit()) return;
     readPageBack();
-    paramReadDialog(this, record_);
+    paramReadDialog(this, record_, messages_);
     updateCaption();
     rebuildPage();  // the loaded values show at once
 }
@@ -825,12 +825,27 @@ QString paramQtFilter(const DialogRecord& record) {
     return qtTextFromBytes(description + " (" + pattern + ")");
 }
 
-bool paramReadDialog(QWidget* owner, DialogRecord& record) {
+bool paramReadDialog(QWidget* owner, DialogRecord& record, MessageSink& messages) {
     if (record.table == nullptr) return false;
     const std::string path = askParamFile(owner, false, record);
     if (path.empty()) return false;
+    bool readable = true;
+    const ProfileFile profile = ProfileFile::load(path, nullptr, &readable);
+    if (!readable) return false;
+    // A file that is not text (a recording chosen by mistake, say) changes nothing.
+    if (profile.holdsBinary()) {
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      path + " holds binary data, not parameters; nothing was read.");
+        return false;
+    }
     record.setName = fileTitleWithoutExtension(path);
-    return paramLoad(kParametersSection, *record.table, path);
+    // Values outside their rows' limits keep the values the rows had, and one message names them.
+    const std::vector<RefusedParam> refused = paramLoadChecked(kParametersSection, *record.table, profile);
+    if (!refused.empty()) {
+        messages.show(MessageKind::ParameterError, kParameterErrorCaption,
+                      paramRefusedText(*record.table, refused, path) + "\nThese settings keep their values.");
+    }
+    return true;
 }
 
 bool paramSaveDialog(QWidget* owner, DialogRecord& record) {

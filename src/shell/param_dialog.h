@@ -154,8 +154,10 @@ std::string paramStartDirectory(const std::string& paramDirectory);
 QString paramQtFilter(const DialogRecord& record);
 
 // Asks for a parameter file and loads its [Parameters] section; the set's name becomes the
-// file's title. False when the box was cancelled or the file could not be read.
-bool paramReadDialog(QWidget* owner, DialogRecord& record);
+// file's title. Values outside their rows' limits are refused with one message and keep the
+// rows' values; a file holding binary data changes nothing. False when the box was cancelled or
+// the file could not be read.
+bool paramReadDialog(QWidget* owner, DialogRecord& record, MessageSink& messages);
 // Asks for a file name (prefilled with the set's name) and saves the parameters into it.
 bool paramSaveDialog(QWidget* owner, DialogRecord& record);
 

@@ -80,6 +80,9 @@ bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
     };
 
     SpikeRunOptions options;
+    // No output of one recording of the run replaces one written for an earlier recording.
+    RunOutputs written;
+    options.outputs = &written;
     // The F/I figure: the progress window goes away, the graph window stays 5 s (or, after a
     // right-button press, until it is closed) and the run waits for it; then the progress window
     // is back for the rest of the recording.

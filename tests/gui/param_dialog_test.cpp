@@ -429,6 +429,43 @@ class ParamDialogTest : public QObject {
         QVERIFY(control<QRadioButton>(dialog, 41012)->isChecked());
     }
 
+    void readRefusesValuesOutsideTheirRowsAndBinaryFiles() {
+        SmallSet set;
+        DialogRecord record;
+        prepare(record, set.table);
+        record.setName = "before";
+        const std::string file = home_.path().toStdString() + "/wild.skw";
+        {
+            std::ofstream out(file);
+            out << "[Parameters]\nMax Spike Duration (ms)=2.5\nSweeps=100000\nFirst Channel (0-15)=99\n";
+        }
+        setParamFileChooser([&](QWidget*, bool, const DialogRecord&, const std::string&) { return file; });
+        CapturedMessages messages;
+        QVERIFY(paramReadDialog(nullptr, record, messages));
+        QCOMPARE(set.duration, 2.5f);  // a value within its row is read
+        QCOMPARE(set.sweeps, 10);      // the others keep what they had
+        QCOMPARE(set.channel, 3);
+        QCOMPARE(record.setName, std::string("wild"));
+        QCOMPARE(messages.entries().size(), std::size_t(1));  // one message names both rows
+        QCOMPARE(messages.entries()[0].caption, std::string("Parameter Error"));
+        QVERIFY(messages.entries()[0].text.find("Sweeps=100000") != std::string::npos);
+        QVERIFY(messages.entries()[0].text.find("First Channel (0-15)=99") != std::string::npos);
+
+        // A file that is not text changes nothing, not even the set's name.
+        {
+            std::ofstream out(file, std::ios::binary);
+            out << "[Parameters]\nSweeps=7\n" << '\0' << '\x01' << "binary";
+        }
+        messages.clear();
+        QVERIFY(!paramReadDialog(nullptr, record, messages));
+        QCOMPARE(set.sweeps, 10);
+        record.setName = "kept";
+        QVERIFY(!paramReadDialog(nullptr, record, messages));
+        QCOMPARE(record.setName, std::string("kept"));
+        QCOMPARE(messages.entries().size(), std::size_t(2));
+        QCOMPARE(messages.entries()[0].caption, std::string("Error"));
+    }
+
     void saveWritesEveryRowUnderTheChosenName() {
         SmallSet set;
         DialogRecord record;
@@ -456,7 +493,7 @@ class ParamDialogTest : public QObject {
         // A cancelled box changes nothing.
         setParamFileChooser(
             [](QWidget*, bool, const DialogRecord&, const std::string&) { return std::string(); });
-        QVERIFY(!paramReadDialog(&dialog, record));
+        QVERIFY(!paramReadDialog(&dialog, record, messages));
         QCOMPARE(record.setName, std::string("after"));
     }
 

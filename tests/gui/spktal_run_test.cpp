@@ -16,6 +16,7 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -174,7 +175,7 @@ class SpktalRunTest : public QObject {
         // A parameter file that changes the settings of both programs when it is read.
         readFile_ = dir_ + "/changed.skw";
         ProfileFile changed;
-        changed.set("Parameters", "Spike detection threshold (mV)", "99");
+        changed.set("Parameters", "Spike detection threshold (mV)", "42");
         changed.set("Parameters", "Number of Samples", "4096");
         QVERIFY(changed.save(readFile_));
         setParamFileChooser(
@@ -237,7 +238,7 @@ class SpktalRunTest : public QObject {
         QCOMPARE(pressedInBox, kProgressCancel);
         QVERIFY(dialogAfterRun);
         QCOMPARE(thresholdAfterRun, -25.0f);
-        QCOMPARE(thresholdLater, 99.0f);
+        QCOMPARE(thresholdLater, 42.0f);
     }
 
     void swgDialogGoKeepsTheSettings() {
@@ -425,6 +426,24 @@ class SpktalRunTest : public QObject {
         QCOMPARE(desktopMessages.captions, std::vector<std::string>{"endingnow"});
         QCOMPARE(desktopMessages.texts, std::vector<std::string>{"endining"});
         QVERIFY(embeddedMessages.captions.empty());
+    }
+
+    void laterRecordingOfARunNeverReplacesAnEarlierOnesOutputs() {
+        writeIni("SPKTAL", 'O');
+        SpktalProgram spk;
+        Captured captured;
+        captured.attach(spk.window());
+        spk.start({});
+        // The same recording twice in one run: its outputs are written for the first, and the
+        // second, whose outputs would take the same names, fails with a message.
+        spk.window().selection = {recording_, recording_};
+        spk.window().commandGo();
+        bool named = false;
+        for (const std::string& text : captured.texts)
+            named = named || text.find("is already an output of " + recording_) != std::string::npos;
+        QVERIFY2(named, "the clash is named");
+        QVERIFY(std::find(captured.texts.begin(), captured.texts.end(), "Error in Spkcensus") !=
+                captured.texts.end());
     }
 
   private:
