@@ -143,15 +143,17 @@ std::vector<RefusedParam> paramLoadChecked(std::string_view section, const Param
 
 std::string paramRefusedText(const ParamTable& table, const std::vector<RefusedParam>& refused,
                              std::string_view file) {
-    std::string text = "Read from " + std::string(file) + ":";
+    // Built by appending: GCC 12 mistakes `literal + std::string` for an overlapping copy at -O3.
+    std::string text = "Read from ";
+    text.append(file).append(":");
     for (const RefusedParam& r : refused) {
         const ParamRow& row = table.rows.at(r.row);
         // The row's own message with the value read put after its label.
         const std::string message = paramErrorText(row);
         const std::size_t label = std::string_view(row.label).size();
         std::string value = r.value;
-        if (value.size() > kShownValueLength) value = value.substr(0, kShownValueLength) + "...";
-        text += "\n" + std::string(row.label) + "=" + value + message.substr(label);
+        if (value.size() > kShownValueLength) value.replace(kShownValueLength, std::string::npos, "...");
+        text.append("\n").append(row.label).append("=").append(value).append(message, label);
     }
     return text;
 }
