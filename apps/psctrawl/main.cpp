@@ -74,7 +74,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     // "Frames" list from the last two applies to every recording and is checked against each
     // recording's frame count once its header is read.
     std::optional<std::string> frames;
-    const ephys::BatchSettings settings = o.common.settings(parser);
+    const ephys::BatchSettings settings = o.common.settings(parser, arguments);
     const ephys::BatchSettingsResult applied =
         ephys::paramApplyBatchSettings(table, settings, [&](const std::string& setting) {
             if (!setsFrames(table, setting)) return false;
@@ -96,7 +96,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     }
 
     std::string outputDir;
-    if (!o.common.outputFolder(parser, outputDir)) return kExitUsage;
+    if (!o.common.outputFolder(parser, arguments, outputDir)) return kExitUsage;
     const std::optional<std::int32_t> maxEvents = ephys::batchMaxEvents(parser, o.maxEvents, o.common);
     if (!maxEvents) return kExitUsage;
     params.maxStoredEvents = *maxEvents;

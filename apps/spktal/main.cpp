@@ -63,7 +63,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     ephys::spikeBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    const ephys::BatchSettings settings = o.common.settings(parser);
+    const ephys::BatchSettings settings = o.common.settings(parser, arguments);
     const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
         o.common.usageError(applied.message);
@@ -79,7 +79,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     }
 
     ephys::SpikeRunOptions options;
-    if (!o.common.outputFolder(parser, options.outputDir)) return kExitUsage;
+    if (!o.common.outputFolder(parser, arguments, options.outputDir)) return kExitUsage;
 
     // What the desktop program puts on the clipboard goes to standard output, one text per
     // recording as it is done.

@@ -61,7 +61,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     ephys::waveBuildParamTable(params, table, messages);
 
     // Built-in defaults, then the settings file, then a parameter file, then each --set.
-    const ephys::BatchSettings settings = o.common.settings(parser);
+    const ephys::BatchSettings settings = o.common.settings(parser, arguments);
     const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
         usageError(applied.message);

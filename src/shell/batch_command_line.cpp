@@ -24,7 +24,8 @@ BatchCommandLine::BatchCommandLine(std::string program, std::string iniName, con
       iniName_(std::move(iniName)) {}
 
 std::optional<int> BatchCommandLine::parse(QCommandLineParser& parser, const QString& description,
-                                           const QString& batchHelp, const QList<QCommandLineOption>& extra) const {
+                                           const QString& batchHelp,
+                                           const QList<QCommandLineOption>& extra) const {
     parser.setApplicationDescription(description);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption batchOption("batch", batchHelp);
@@ -45,18 +46,20 @@ std::optional<int> BatchCommandLine::parse(QCommandLineParser& parser, const QSt
     return std::nullopt;
 }
 
-BatchSettings BatchCommandLine::settings(const QCommandLineParser& parser) const {
+BatchSettings BatchCommandLine::settings(const QCommandLineParser& parser,
+                                         const ArgumentBytes& arguments) const {
     BatchSettings settings;
     if (!parser.isSet(noIni_)) settings.iniFile = iniFilePath(iniName_);
-    if (parser.isSet(params_)) settings.paramsFile = parser.value(params_).toStdString();
+    if (parser.isSet(params_)) settings.paramsFile = arguments.value(parser, params_);
     for (const QString& s : parser.values(set_)) settings.sets.push_back(s.toStdString());
     return settings;
 }
 
-bool BatchCommandLine::outputFolder(const QCommandLineParser& parser, std::string& folder) const {
+bool BatchCommandLine::outputFolder(const QCommandLineParser& parser, const ArgumentBytes& arguments,
+                                    std::string& folder) const {
     folder.clear();
     if (!parser.isSet(outputDir_)) return true;
-    folder = parser.value(outputDir_).toStdString();
+    folder = arguments.value(parser, outputDir_);
     if (folder.empty()) {
         usageError("--output-dir needs a folder");
         return false;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "params/param_settings.h"
+#include "shell/argument_bytes.h"
 
 namespace ephys {
 
@@ -33,11 +34,13 @@ class BatchCommandLine {
                              const QList<QCommandLineOption>& extra = {}) const;
 
     // Built-in defaults, then the settings file (unless --no-ini), then --params, then each --set.
-    BatchSettings settings(const QCommandLineParser& parser) const;
+    // The --params file is named by its bytes in `arguments`, so names that are not UTF-8 work.
+    BatchSettings settings(const QCommandLineParser& parser, const ArgumentBytes& arguments) const;
 
-    // The --output-dir folder, made when missing; empty without the option. False, with the usage
-    // message written, when the folder is empty or cannot be made.
-    bool outputFolder(const QCommandLineParser& parser, std::string& folder) const;
+    // The --output-dir folder (by its bytes in `arguments`), made when missing; empty without the
+    // option. False, with the usage message written, when the folder is empty or cannot be made.
+    bool outputFolder(const QCommandLineParser& parser, const ArgumentBytes& arguments,
+                      std::string& folder) const;
 
     bool quiet(const QCommandLineParser& parser) const { return parser.isSet(quiet_); }
 

@@ -63,6 +63,14 @@ TEST_F(NonUtf8Names, PsctrawlAnalysesTheRecordingAndNamesItsOutputsAfterIt) {
     EXPECT_NE(read("stdout.txt").find("brief_" + kOdd + ".abf->Done"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir_ / ("BRIEF_" + kOdd + ".PRN")));
     EXPECT_TRUE(fs::exists(dir_ / ("brief_" + kOdd + "d.sca")));
+
+    // A parameter file and an output folder whose names are not UTF-8 either.
+    std::ofstream(dir_ / ("set_" + kOdd + ".pcw")) << "[Parameters]\nDiff. trigger ([+-]pa/ms)=-4\n";
+    ASSERT_EQ(run(std::string(PSCTRAWL_PROGRAM) + " --batch --quiet --no-ini --params 'set_" + kOdd +
+                  ".pcw' --output-dir 'out_" + kOdd + "' 'brief_" + kOdd + ".abf'"),
+              0)
+        << errors();
+    EXPECT_EQ(read("out_" + kOdd + "/BRIEF_" + kOdd + ".PRN"), read("BRIEF_" + kOdd + ".PRN"));
 }
 
 TEST_F(NonUtf8Names, SpktalCountsTheRecordingAndNamesItsOutputsAfterIt) {
