@@ -202,7 +202,10 @@ ProfileFile ProfileFile::load(const std::string& path, std::string* error, bool*
 
 ProfileFile ProfileFile::parse(std::string_view text) {
     ProfileFile p;
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    // Byte-order marks before the first line, however many an editor left, are not part of it
+    // (the file is written without one; a mark kept would give its first line another meaning
+    // when read again).
+    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     while (!text.empty()) {
         std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);

@@ -26,6 +26,11 @@ TEST(ProfileFileTest, LookupIgnoresCaseBlanksQuotesAndLaterDuplicates) {
     EXPECT_EQ(ProfileFile::parse("[P]\n# spikes/burst=7\n;x=1\n").get("p", "# SPIKES/BURST"), "7");
     EXPECT_EQ(ProfileFile::parse("[P]\n;x=1\n").get("P", ";x"), std::nullopt);
     EXPECT_EQ(p.text(), "top=0\n[Parameters]\n  Gain \t=  \" 2.5 \" \nbare\ngain=9\n[parameters]\nx=1\n");
+
+    // Two byte-order marks: the section still starts the file, before and after a save.
+    auto twice = ProfileFile::parse("\xEF\xBB\xBF\xEF\xBB\xBF[P]\niy=/h\n");
+    EXPECT_EQ(twice.get("P", "iy"), "/h");
+    EXPECT_EQ(ProfileFile::parse(twice.text()).get("P", "iy"), "/h");
 }
 
 TEST(ProfileFileTest, BinaryDataIsToldFromText) {
