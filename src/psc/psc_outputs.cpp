@@ -21,7 +21,6 @@ namespace ephys {
 namespace {
 
 constexpr std::size_t kFlushSize = 1 << 16;
-constexpr int kMaxEvents = static_cast<int>(kEventTableRows) - 1;
 
 // printf-style conversions in the "C" locale whatever the process locale is.
 std::string printG(double x, int digits) {
@@ -67,7 +66,7 @@ std::string joinPath(std::string_view directory, std::string_view name) {
 }
 
 int eventCount(const PscEventTable& table) {
-    return std::clamp(table.count(), 0, kMaxEvents);
+    return std::max(table.count(), 0);
 }
 
 float perFrame(const PscEventTable& table, PscColumn column, int frame) {

@@ -21,17 +21,27 @@ namespace ephys {
 
 namespace {
 
-constexpr int kMaxEvents = static_cast<int>(kEventTableRows) - 1;
+void paddedItem(std::string& text, std::string_view key, std::string_view number) {
+    text.append(key).append(" ").append(number);
+    if (number.size() < 12) text.append(12 - number.size(), ' ');
+    text.append("\\");
+}
 
 void numberItem(std::string& text, std::string_view key, double value) {
     char buffer[64];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 5);
-    const std::string_view number = ec == std::errc()
-                                        ? std::string_view(buffer, static_cast<std::size_t>(end - buffer))
-                                        : std::string_view("0");
-    text.append(key).append(" ").append(number);
-    if (number.size() < 12) text.append(12 - number.size(), ' ');
-    text.append("\\");
+    paddedItem(text, key,
+               ec == std::errc() ? std::string_view(buffer, static_cast<std::size_t>(end - buffer))
+                                 : std::string_view("0"));
+}
+
+// Whole numbers in full: below 100000 the same text as five significant digits give.
+void wholeItem(std::string& text, std::string_view key, int value) {
+    char buffer[16];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    paddedItem(text, key,
+               ec == std::errc() ? std::string_view(buffer, static_cast<std::size_t>(end - buffer))
+                                 : std::string_view("0"));
 }
 
 void textItem(std::string& text, std::string_view key, std::string_view value) {
@@ -159,7 +169,9 @@ ScanBlock pscScanHeader(float sampleIntervalMs, float adcRange, float scale, std
     textItem(text, "CU=", units);
     numberItem(text, "NC=", 1);
     numberItem(text, "NRQ=", 1);
-    numberItem(text, "NF=", eventCount);
+    // The event count is whole: five significant digits would turn 100000 events and more into
+    // a rounded power of ten, and the file's readers take it as the number of records that follow.
+    wholeItem(text, "NF=", eventCount);
     numberItem(text, "NBF=", 0);
     numberItem(text, "NBA=", 1);
     numberItem(text, "NBD=", blocksPerEvent);
@@ -203,7 +215,7 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
     // Float samples are in the channel's units; the frames read them in pA by this factor.
     const float toPicoampere = p.floatData != 0 ? p.channelScale : 1.0f;
     if (p.floatData != 0) p.channelScale = kScanFloatScale;
-    const int count = std::clamp(table.count(), 0, kMaxEvents);
+    const int count = std::max(table.count(), 0);
     const int blocks = std::max(0, p.exportBlocks);
     const ScanBlock head = pscScanHeader(p.sampleInterval, header.adcRange, p.channelScale,
                                          pscScanUnits(p.channelTitle), blocks, count, header.adcResolution);

@@ -798,6 +798,42 @@ TEST(PscScanFile, FloatRecording) {
     for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(sampleAt(naBytes, 1024 + 2 * k), inPa[k]) << k;
 }
 
+// With the event limit lifted, every stored event reaches the outputs: rows past the 63999th
+// are written, and the scan file's count is whole however large.
+TEST(PscScanFile, EventsPastTheUsualLimitAreAllWritten) {
+    EXPECT_NE(
+        headerText(pscScanHeader(0.125f, 10.0f, 0.5f, "pA", 4, 123456, 32768)).find("\\NF= 123456      \\"),
+        std::string::npos);
+
+    ScanCase c;
+    constexpr int kCount = 64001;
+    c.table.reserveEventRow(kCount);
+    c.table.setCount(kCount);
+    for (std::size_t r = 1; r <= kCount; ++r) {
+        c.table.eventType[r] = '1';
+        c.table.at(kEventTime, r) = static_cast<float>(r) * 0.01f;
+        c.table.at(kSampleTime, r) = static_cast<float>(r % 2000) * 0.125f;
+    }
+    c.p.exportBlocks = 0;
+    c.p.exportAscii = 'Y';
+    ProgressRecord progress;
+    CapturedMessages messages;
+    EXPECT_EQ(pscExportText(c.recording, "", c.table, c.p, progress, messages), "");
+    std::ifstream table(c.dir / "SCAN_0001.PRN");
+    std::string line, last;
+    int lines = 0;
+    while (std::getline(table, line)) ++lines, last = line;
+    EXPECT_EQ(lines, 2 + kCount);
+    EXPECT_TRUE(last.starts_with("64001\t1\t")) << last;
+
+    ASSERT_TRUE(pscExportScan(c.recording, "", c.table, c.p, c.header, progress, messages));
+    const std::string bytes = c.scanFile();
+    ASSERT_EQ(bytes.size(), 512u * (1 + kCount));
+    EXPECT_NE(bytes.find("\\NF= 64001       \\"), std::string::npos);
+    EXPECT_EQ(floatAt(bytes, 512u * kCount + 14), static_cast<float>(kCount));
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST(PscScanFile, RefusalFailureAndCancel) {
     ScanCase c;
     ProgressRecord progress;
