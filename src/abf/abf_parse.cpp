@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "abf/abf_error.h"
+#include "abf/abf_layout.h"
 
 namespace ephys::abf_detail {
 
@@ -37,12 +38,17 @@ bool readFully(int fd, std::int64_t offset, void* buffer, std::size_t size) {
 
 namespace {
 
-constexpr int kAbf1OldHeaderSize = 2048;  // ABF 1.3 and earlier
-constexpr int kAbf1HeaderSize = 6144;     // ABF 1.6 and later: the extended groups follow 2048
-constexpr int kAbf2FileInfoSize = 512;
-constexpr int kAbf1EpochsPerDac = 10;
-constexpr int kAbf1WaveformDacs = 2;  // the extended epoch tables cover DAC 0 and 1
-constexpr int kAbf1Dacs = 4;
+namespace l1 = abf_layout::abf1;
+namespace l2 = abf_layout::abf2;
+namespace synch_entry = abf_layout::synch;
+namespace tag_entry = abf_layout::tag;
+
+static_assert(synch_entry::kEntrySize == kAbfSynchEntrySize && tag_entry::kEntrySize == kAbfTagSize);
+static_assert(tag_entry::kCommentLength == kAbfTagCommentLength);
+
+constexpr int kAbf1EpochsPerDac = static_cast<int>(l1::kEpochsPerDac);
+constexpr int kAbf1WaveformDacs = static_cast<int>(l1::kWaveformDacs);  // extended tables: DAC 0 and 1
+constexpr int kAbf1Dacs = static_cast<int>(l1::kDacCount);
 
 // Little-endian fields of a block of bytes read from the file. A field that lies (partly) past the
 // block reads as 0, text as blanks.
@@ -116,106 +122,112 @@ std::int64_t entriesPresent(std::int64_t fileSize, std::int64_t offset, std::int
 
 int parseAbf1(int fd, std::int64_t fileSize, AbfHeader& h) {
     bool ioError = false;
-    const std::vector<std::uint8_t> block = readAvailable(fd, fileSize, 0, kAbf1HeaderSize, ioError);
+    const std::vector<std::uint8_t> block = readAvailable(fd, fileSize, 0, l1::kHeaderSize, ioError);
     if (ioError) return kAbfErrReadData;
-    if (block.size() < static_cast<std::size_t>(kAbf1OldHeaderSize)) return kAbfErrTruncated;
+    if (block.size() < l1::kOldHeaderSize) return kAbfErrTruncated;
     const Bytes b(block);
 
-    const float version = b.f32(4);
+    const float version = b.f32(l1::kFileVersionNumber);
     if (!std::isfinite(version) || version < 1.0f || version >= 2.0f) return kAbfErrVersion;
-    if (b.i16(38) != 0) return kAbfErrVersion;  // nMSBinFormat: old Microsoft binary floats
+    if (b.i16(l1::kMSBinFormat) != 0) return kAbfErrVersion;  // old Microsoft binary floats
 
     h.abfMajorVersion = 1;
     h.fileVersion = version;
-    h.headerVersion = b.f32(32);
+    h.headerVersion = b.f32(l1::kHeaderVersionNumber);
     h.versionParts = {1, static_cast<std::uint8_t>(std::lround((version - 1.0f) * 100.0f)), 0, 0};
-    h.operationMode = b.i16(8);
-    h.actualAcqLength = b.i32(10);
-    h.storedEpisodes = b.i32(16);
-    h.fileStartDate = b.i32(20);
-    h.fileStartTimeMs = static_cast<std::int64_t>(b.i32(24)) * 1000 + b.i16(366);
-    h.fileType = b.i16(36);
-    h.dataSectionPtr = b.i32(40);
-    h.tagSectionPtr = b.i32(44);
-    h.numTagEntries = b.i32(48);
-    h.synchArrayPtr = b.i32(92);
-    h.synchArraySize = b.i32(96);
-    h.dataFormat = b.i16(100);
-    h.adcNumChannels = b.i16(120);
+    h.operationMode = b.i16(l1::kOperationMode);
+    h.actualAcqLength = b.i32(l1::kActualAcqLength);
+    h.storedEpisodes = b.i32(l1::kActualEpisodes);
+    h.fileStartDate = b.i32(l1::kFileStartDate);
+    h.fileStartTimeMs =
+        static_cast<std::int64_t>(b.i32(l1::kFileStartTime)) * 1000 + b.i16(l1::kFileStartMillisecs);
+    h.fileType = b.i16(l1::kFileType);
+    h.dataSectionPtr = b.i32(l1::kDataSectionPtr);
+    h.tagSectionPtr = b.i32(l1::kTagSectionPtr);
+    h.numTagEntries = b.i32(l1::kNumTagEntries);
+    h.synchArrayPtr = b.i32(l1::kSynchArrayPtr);
+    h.synchArraySize = b.i32(l1::kSynchArraySize);
+    h.dataFormat = b.i16(l1::kDataFormat);
+    h.adcNumChannels = b.i16(l1::kAdcNumChannels);
     // fADCSampleInterval is the time between two stored values; one channel's interval is that
     // times the channel count (checked in the caller once the count is known to be sane).
-    const float storedInterval = b.f32(122);
+    const float storedInterval = b.f32(l1::kAdcSampleInterval);
     h.adcSequenceInterval = (h.adcNumChannels > 0 && h.adcNumChannels <= kAbfAdcCount)
                                 ? storedInterval * static_cast<float>(h.adcNumChannels)
                                 : storedInterval;
-    h.synchTimeUnit = b.f32(130);
-    h.storedSamplesPerEpisode = b.i32(138);
+    h.synchTimeUnit = b.f32(l1::kSynchTimeUnit);
+    h.storedSamplesPerEpisode = b.i32(l1::kNumSamplesPerEpisode);
     h.numSamplesPerEpisode = h.storedSamplesPerEpisode;
-    h.episodesPerRun = b.i32(146);
-    h.episodeStartToStart = b.f32(178);
-    h.adcRange = b.f32(244);
-    h.dacRange = b.f32(248);
-    h.adcResolution = b.i32(252);
-    h.dacResolution = b.i32(256);
+    h.episodesPerRun = b.i32(l1::kEpisodesPerRun);
+    h.episodeStartToStart = b.f32(l1::kEpisodeStartToStart);
+    h.adcRange = b.f32(l1::kAdcRange);
+    h.dacRange = b.f32(l1::kDacRange);
+    h.adcResolution = b.i32(l1::kAdcResolution);
+    h.dacResolution = b.i32(l1::kDacResolution);
 
     for (int p = 0; p < kAbfAdcCount; ++p) {
-        h.adcSamplingSeq[p] = b.i16(410 + 2 * p);
-        b.text(442 + 10 * p, h.adcChannelName[p]);
-        b.text(602 + 8 * p, h.adcUnits[p]);
-        h.adcProgrammableGain[p] = b.f32(730 + 4 * p);
-        h.instrumentScaleFactor[p] = b.f32(922 + 4 * p);
-        h.instrumentOffset[p] = b.f32(986 + 4 * p);
-        h.signalGain[p] = b.f32(1050 + 4 * p);
-        h.signalOffset[p] = b.f32(1114 + 4 * p);
+        const auto k = static_cast<std::size_t>(p);
+        h.adcSamplingSeq[p] = b.i16(l1::kAdcSamplingSeq + 2 * k);
+        b.text(l1::kAdcChannelName + kAbfChannelNameLength * k, h.adcChannelName[p]);
+        b.text(l1::kAdcUnits + kAbfUnitsLength * k, h.adcUnits[p]);
+        h.adcProgrammableGain[p] = b.f32(l1::kAdcProgrammableGain + 4 * k);
+        h.instrumentScaleFactor[p] = b.f32(l1::kInstrumentScaleFactor + 4 * k);
+        h.instrumentOffset[p] = b.f32(l1::kInstrumentOffset + 4 * k);
+        h.signalGain[p] = b.f32(l1::kSignalGain + 4 * k);
+        h.signalOffset[p] = b.f32(l1::kSignalOffset + 4 * k);
     }
     for (int d = 0; d < kAbf1Dacs; ++d) {
-        b.text(1306 + 10 * d, h.dacs[d].name);
-        b.text(1346 + 8 * d, h.dacs[d].units);
-        h.dacs[d].scaleFactor = b.f32(1378 + 4 * d);
-        h.dacs[d].holdingLevel = b.f32(1394 + 4 * d);
+        const auto k = static_cast<std::size_t>(d);
+        b.text(l1::kDacChannelName + kAbfChannelNameLength * k, h.dacs[d].name);
+        b.text(l1::kDacChannelUnits + kAbfUnitsLength * k, h.dacs[d].units);
+        h.dacs[d].scaleFactor = b.f32(l1::kDacScaleFactor + 4 * k);
+        h.dacs[d].holdingLevel = b.f32(l1::kDacHoldingLevel + 4 * k);
     }
-    h.activeDacChannel = b.i16(1440);
+    h.activeDacChannel = b.i16(l1::kActiveDacChannel);
 
     // Fields past byte 2048 exist only in the 6144-byte header of ABF 1.6 and later; in older
     // files those bytes are already samples.
     const std::int64_t dataOffset = static_cast<std::int64_t>(h.dataSectionPtr) * kAbfBlockSize;
-    const bool extended = version >= 1.595f && block.size() >= static_cast<std::size_t>(kAbf1HeaderSize) &&
-                          dataOffset >= kAbf1HeaderSize;
+    const bool extended = version >= 1.595f && block.size() >= l1::kHeaderSize &&
+                          dataOffset >= static_cast<std::int64_t>(l1::kHeaderSize);
     if (extended) {
         for (int p = 0; p < kAbfAdcCount; ++p) {
-            h.telegraphEnable[p] = b.i16(4512 + 2 * p);
-            h.telegraphAdditGain[p] = b.f32(4576 + 4 * p);
+            const auto k = static_cast<std::size_t>(p);
+            h.telegraphEnable[p] = b.i16(l1::kTelegraphEnable + 2 * k);
+            h.telegraphAdditGain[p] = b.f32(l1::kTelegraphAdditGain + 4 * k);
         }
         for (int d = 0; d < kAbf1WaveformDacs; ++d) {
             AbfDac& dac = h.dacs[d];
-            dac.waveformEnable = b.i16(2296 + 2 * d);
-            dac.waveformSource = b.i16(2300 + 2 * d);
-            dac.interEpisodeLevel = b.i16(2304 + 2 * d);
+            const auto k = static_cast<std::size_t>(d);
+            dac.waveformEnable = b.i16(l1::kWaveformEnable + 2 * k);
+            dac.waveformSource = b.i16(l1::kWaveformSource + 2 * k);
+            dac.interEpisodeLevel = b.i16(l1::kInterEpisodeLevel + 2 * k);
             for (int e = 0; e < kAbf1EpochsPerDac; ++e) {
-                const int i = d * kAbf1EpochsPerDac + e;
+                const auto i = static_cast<std::size_t>(d * kAbf1EpochsPerDac + e);
                 AbfEpoch& epoch = dac.epochs[e];
-                epoch.type = b.i16(2308 + 2 * i);
-                epoch.initLevel = b.f32(2348 + 4 * i);
-                epoch.levelIncrement = b.f32(2428 + 4 * i);
-                epoch.initDuration = b.i32(2508 + 4 * i);
-                epoch.durationIncrement = b.i32(2588 + 4 * i);
-                epoch.pulsePeriod = b.i32(2136 + 4 * i);
-                epoch.pulseWidth = b.i32(2216 + 4 * i);
+                epoch.type = b.i16(l1::kEpochType + 2 * i);
+                epoch.initLevel = b.f32(l1::kEpochInitLevel + 4 * i);
+                epoch.levelIncrement = b.f32(l1::kEpochLevelInc + 4 * i);
+                epoch.initDuration = b.i32(l1::kEpochInitDuration + 4 * i);
+                epoch.durationIncrement = b.i32(l1::kEpochDurationInc + 4 * i);
+                epoch.pulsePeriod = b.i32(l1::kEpochPulsePeriod + 4 * i);
+                epoch.pulseWidth = b.i32(l1::kEpochPulseWidth + 4 * i);
             }
         }
     } else if (h.activeDacChannel >= 0 && h.activeDacChannel < kAbf1Dacs) {
         // The old single-DAC epoch table, for the DAC named by nActiveDACChannel.
         AbfDac& dac = h.dacs[h.activeDacChannel];
-        dac.waveformSource = b.i16(1438);
+        dac.waveformSource = b.i16(l1::kOldWaveformSource);
         dac.waveformEnable = dac.waveformSource != kAbfWaveformNone ? 1 : 0;
-        dac.interEpisodeLevel = b.i16(1442);
+        dac.interEpisodeLevel = b.i16(l1::kOldInterEpisodeLevel);
         for (int e = 0; e < kAbf1EpochsPerDac; ++e) {
+            const auto k = static_cast<std::size_t>(e);
             AbfEpoch& epoch = dac.epochs[e];
-            epoch.type = b.i16(1444 + 2 * e);
-            epoch.initLevel = b.f32(1464 + 4 * e);
-            epoch.levelIncrement = b.f32(1504 + 4 * e);
-            epoch.initDuration = b.i16(1544 + 2 * e);
-            epoch.durationIncrement = b.i16(1564 + 2 * e);
+            epoch.type = b.i16(l1::kOldEpochType + 2 * k);
+            epoch.initLevel = b.f32(l1::kOldEpochInitLevel + 4 * k);
+            epoch.levelIncrement = b.f32(l1::kOldEpochLevelInc + 4 * k);
+            epoch.initDuration = b.i16(l1::kOldEpochInitDuration + 2 * k);
+            epoch.durationIncrement = b.i16(l1::kOldEpochDurationInc + 2 * k);
         }
     }
     return kAbfOk;
@@ -231,23 +243,12 @@ struct Section {
     std::int64_t offset() const { return block * kAbfBlockSize; }
 };
 
-enum SectionIndex {
-    kProtocolSection = 0,
-    kAdcSection = 1,
-    kDacSection = 2,
-    kEpochPerDacSection = 5,
-    kStringsSection = 9,
-    kDataSection = 10,
-    kTagSection = 11,
-    kSynchArraySection = 15,
-};
-
-Section sectionAt(const Bytes& b, int index) {
-    const std::size_t at = 76 + 16 * static_cast<std::size_t>(index);
+Section sectionAt(const Bytes& b, l2::Section index) {
+    const std::size_t at = l2::sectionMapEntry(index);
     Section s;
-    s.block = b.u32(at);
-    s.entrySize = b.u32(at + 4);
-    s.count = std::max<std::int64_t>(0, b.get<std::int64_t>(at + 8));
+    s.block = b.u32(at + l2::kSectionBlock);
+    s.entrySize = b.u32(at + l2::kSectionEntrySize);
+    s.count = std::max<std::int64_t>(0, b.get<std::int64_t>(at + l2::kSectionEntries));
     return s;
 }
 
@@ -256,9 +257,10 @@ Section sectionAt(const Bytes& b, int index) {
 std::vector<std::string> readStrings(int fd, std::int64_t fileSize, const Section& s, bool& ioError) {
     std::vector<std::string> strings;
     const std::vector<std::uint8_t> bytes = readAvailable(fd, fileSize, s.offset(), s.entrySize, ioError);
-    if (s.block == 0 || bytes.size() <= 44) return strings;
+    if (s.block == 0 || bytes.size() <= l2::strings::kFirstString) return strings;
     std::string current;
-    for (std::size_t i = 44; i < bytes.size() && static_cast<std::int64_t>(strings.size()) < s.count; ++i) {
+    for (std::size_t i = l2::strings::kFirstString;
+         i < bytes.size() && static_cast<std::int64_t>(strings.size()) < s.count; ++i) {
         if (bytes[i] == 0) {
             strings.push_back(current);
             current.clear();
@@ -281,136 +283,142 @@ Bytes record(const std::vector<std::uint8_t>& table, std::int64_t index, std::in
 }
 
 // Reads a table of `count` records of at least `minSize` bytes; only the records present in the file.
-std::vector<std::uint8_t> readTable(int fd, std::int64_t fileSize, const Section& s, std::int64_t minSize,
+std::vector<std::uint8_t> readTable(int fd, std::int64_t fileSize, const Section& s, std::size_t minSize,
                                     std::int64_t& records, bool& ioError) {
     records = 0;
-    if (s.block == 0 || s.entrySize < minSize) return {};
+    if (s.block == 0 || s.entrySize < static_cast<std::int64_t>(minSize)) return {};
     records = entriesPresent(fileSize, s.offset(), s.count, s.entrySize);
     return readAvailable(fd, fileSize, s.offset(), records * s.entrySize, ioError);
 }
 
 int parseAbf2(int fd, std::int64_t fileSize, AbfHeader& h) {
     bool ioError = false;
-    const std::vector<std::uint8_t> fileInfo = readAvailable(fd, fileSize, 0, kAbf2FileInfoSize, ioError);
+    const std::vector<std::uint8_t> fileInfo = readAvailable(fd, fileSize, 0, l2::kFileInfoSize, ioError);
     if (ioError) return kAbfErrReadData;
-    if (fileInfo.size() < static_cast<std::size_t>(kAbf2FileInfoSize)) return kAbfErrTruncated;
+    if (fileInfo.size() < l2::kFileInfoSize) return kAbfErrTruncated;
     const Bytes b(fileInfo);
 
-    const std::uint8_t major = fileInfo[7];
-    const std::uint8_t minor = fileInfo[6];
+    const std::uint8_t major = fileInfo[l2::kVersionMajor];
+    const std::uint8_t minor = fileInfo[l2::kVersionMinor];
     if (major != 2) return kAbfErrVersion;
     h.abfMajorVersion = 2;
-    h.versionParts = {major, minor, fileInfo[5], fileInfo[4]};
+    h.versionParts = {major, minor, fileInfo[l2::kVersionBugfix], fileInfo[l2::kVersionBuild]};
     h.fileVersion = static_cast<float>(major) + static_cast<float>(minor) / 100.0f;
     h.headerVersion = h.fileVersion;
-    h.storedEpisodes = clampToInt32(b.u32(12));
-    h.fileStartDate = static_cast<std::int32_t>(b.u32(16));
-    h.fileStartTimeMs = b.u32(20);
-    h.fileType = b.i16(28);
-    h.dataFormat = b.i16(30);
+    h.storedEpisodes = clampToInt32(b.u32(l2::kActualEpisodes));
+    h.fileStartDate = static_cast<std::int32_t>(b.u32(l2::kFileStartDate));
+    h.fileStartTimeMs = b.u32(l2::kFileStartTimeMs);
+    h.fileType = b.i16(l2::kFileType);
+    h.dataFormat = b.i16(l2::kDataFormat);
 
     // Protocol: operation mode, timing, sweep length, ADC/DAC range.
-    const Section protocolSection = sectionAt(b, kProtocolSection);
+    const Section protocolSection = sectionAt(b, l2::kProtocolSection);
     if (protocolSection.block == 0) return kAbfErrBadHeader;
     const std::vector<std::uint8_t> protocolBytes =
-        readAvailable(fd, fileSize, protocolSection.offset(), kAbfBlockSize, ioError);
+        readAvailable(fd, fileSize, protocolSection.offset(), l2::protocol::kEntrySize, ioError);
     if (ioError) return kAbfErrReadData;
-    if (protocolBytes.size() < 146) return kAbfErrTruncated;
+    if (protocolBytes.size() < l2::protocol::kReadSize) return kAbfErrTruncated;
     const Bytes protocol(protocolBytes);
-    h.operationMode = protocol.i16(0);
-    h.adcSequenceInterval = protocol.f32(2);
-    h.synchTimeUnit = protocol.f32(14);
-    h.storedSamplesPerEpisode = protocol.i32(22);
+    namespace pr = l2::protocol;
+    h.operationMode = protocol.i16(pr::kOperationMode);
+    h.adcSequenceInterval = protocol.f32(pr::kAdcSequenceInterval);
+    h.synchTimeUnit = protocol.f32(pr::kSynchTimeUnit);
+    h.storedSamplesPerEpisode = protocol.i32(pr::kNumSamplesPerEpisode);
     h.numSamplesPerEpisode = h.storedSamplesPerEpisode;
-    h.episodesPerRun = protocol.i32(30);
-    h.episodeStartToStart = protocol.f32(62);
-    h.adcRange = protocol.f32(110);
-    h.dacRange = protocol.f32(114);
-    h.adcResolution = protocol.i32(118);
-    h.dacResolution = protocol.i32(122);
-    h.activeDacChannel = protocol.i16(142);
+    h.episodesPerRun = protocol.i32(pr::kEpisodesPerRun);
+    h.episodeStartToStart = protocol.f32(pr::kEpisodeStartToStart);
+    h.adcRange = protocol.f32(pr::kAdcRange);
+    h.dacRange = protocol.f32(pr::kDacRange);
+    h.adcResolution = protocol.i32(pr::kAdcResolution);
+    h.dacResolution = protocol.i32(pr::kDacResolution);
+    h.activeDacChannel = protocol.i16(pr::kActiveDacChannel);
 
     const std::vector<std::string> strings =
-        readStrings(fd, fileSize, sectionAt(b, kStringsSection), ioError);
+        readStrings(fd, fileSize, sectionAt(b, l2::kStringsSection), ioError);
     if (ioError) return kAbfErrReadData;
 
     // ADC: one entry per recorded channel, in storage order.
-    const Section adcSection = sectionAt(b, kAdcSection);
+    const Section adcSection = sectionAt(b, l2::kAdcSection);
     if (adcSection.count < 1 || adcSection.count > kAbfAdcCount) return kAbfErrBadChannels;
     std::int64_t adcRecords = 0;
-    const std::vector<std::uint8_t> adcBytes = readTable(fd, fileSize, adcSection, 82, adcRecords, ioError);
+    const std::vector<std::uint8_t> adcBytes =
+        readTable(fd, fileSize, adcSection, l2::adc::kReadSize, adcRecords, ioError);
     if (ioError) return kAbfErrReadData;
-    if (adcSection.entrySize < 82) return kAbfErrBadHeader;
+    if (adcSection.entrySize < static_cast<std::int64_t>(l2::adc::kReadSize)) return kAbfErrBadHeader;
     if (adcRecords < adcSection.count) return kAbfErrTruncated;
     h.adcNumChannels = static_cast<std::int16_t>(adcSection.count);
     for (int k = 0; k < h.adcNumChannels; ++k) {
         const Bytes adc = record(adcBytes, k, adcSection.entrySize);
-        const std::int16_t p = adc.i16(0);
+        namespace a = l2::adc;
+        const std::int16_t p = adc.i16(a::kAdcNum);
         if (p < 0 || p >= kAbfAdcCount) return kAbfErrBadChannels;
         h.adcSamplingSeq[k] = p;
-        h.telegraphEnable[p] = adc.i16(2);
-        h.telegraphAdditGain[p] = adc.f32(6);
-        h.adcProgrammableGain[p] = adc.f32(28);
-        h.instrumentScaleFactor[p] = adc.f32(40);
-        h.instrumentOffset[p] = adc.f32(44);
-        h.signalGain[p] = adc.f32(48);
-        h.signalOffset[p] = adc.f32(52);
-        setText(h.adcChannelName[p], stringAt(strings, adc.i32(74)));
-        setText(h.adcUnits[p], stringAt(strings, adc.i32(78)));
+        h.telegraphEnable[p] = adc.i16(a::kTelegraphEnable);
+        h.telegraphAdditGain[p] = adc.f32(a::kTelegraphAdditGain);
+        h.adcProgrammableGain[p] = adc.f32(a::kProgrammableGain);
+        h.instrumentScaleFactor[p] = adc.f32(a::kInstrumentScaleFactor);
+        h.instrumentOffset[p] = adc.f32(a::kInstrumentOffset);
+        h.signalGain[p] = adc.f32(a::kSignalGain);
+        h.signalOffset[p] = adc.f32(a::kSignalOffset);
+        setText(h.adcChannelName[p], stringAt(strings, adc.i32(a::kChannelNameIndex)));
+        setText(h.adcUnits[p], stringAt(strings, adc.i32(a::kUnitsIndex)));
     }
 
     // DAC: scale, holding level, waveform switches. Not needed for the samples, so a damaged or
     // missing table only leaves the defaults.
     std::int64_t dacRecords = 0;
-    const Section dacSection = sectionAt(b, kDacSection);
-    const std::vector<std::uint8_t> dacBytes = readTable(fd, fileSize, dacSection, 46, dacRecords, ioError);
+    const Section dacSection = sectionAt(b, l2::kDacSection);
+    const std::vector<std::uint8_t> dacBytes =
+        readTable(fd, fileSize, dacSection, l2::dac::kReadSize, dacRecords, ioError);
     if (ioError) return kAbfErrReadData;
     for (std::int64_t k = 0; k < dacRecords; ++k) {
         const Bytes entry = record(dacBytes, k, dacSection.entrySize);
-        const std::int16_t d = entry.i16(0);
+        namespace da = l2::dac;
+        const std::int16_t d = entry.i16(da::kDacNum);
         if (d < 0 || d >= kAbfDacCount) continue;
         AbfDac& dac = h.dacs[d];
-        dac.scaleFactor = entry.f32(8);
-        dac.holdingLevel = entry.f32(12);
-        setText(dac.name, stringAt(strings, entry.i32(24)));
-        setText(dac.units, stringAt(strings, entry.i32(28)));
-        dac.waveformEnable = entry.i16(40);
-        dac.waveformSource = entry.i16(42);
-        dac.interEpisodeLevel = entry.i16(44);
+        dac.scaleFactor = entry.f32(da::kScaleFactor);
+        dac.holdingLevel = entry.f32(da::kHoldingLevel);
+        setText(dac.name, stringAt(strings, entry.i32(da::kChannelNameIndex)));
+        setText(dac.units, stringAt(strings, entry.i32(da::kUnitsIndex)));
+        dac.waveformEnable = entry.i16(da::kWaveformEnable);
+        dac.waveformSource = entry.i16(da::kWaveformSource);
+        dac.interEpisodeLevel = entry.i16(da::kInterEpisodeLevel);
     }
 
     // EpochPerDAC: one entry per enabled analog epoch; missing epochs stay off.
     std::int64_t epochRecords = 0;
-    const Section epochSection = sectionAt(b, kEpochPerDacSection);
+    const Section epochSection = sectionAt(b, l2::kEpochPerDacSection);
     const std::vector<std::uint8_t> epochBytes =
-        readTable(fd, fileSize, epochSection, 30, epochRecords, ioError);
+        readTable(fd, fileSize, epochSection, l2::epoch_per_dac::kReadSize, epochRecords, ioError);
     if (ioError) return kAbfErrReadData;
     for (std::int64_t k = 0; k < epochRecords; ++k) {
         const Bytes entry = record(epochBytes, k, epochSection.entrySize);
-        const std::int16_t e = entry.i16(0);
-        const std::int16_t d = entry.i16(2);
+        namespace ep = l2::epoch_per_dac;
+        const std::int16_t e = entry.i16(ep::kEpochNum);
+        const std::int16_t d = entry.i16(ep::kDacNum);
         if (e < 0 || e >= kAbfEpochCount || d < 0 || d >= kAbfDacCount) continue;
         AbfEpoch& epoch = h.dacs[d].epochs[e];
-        epoch.type = entry.i16(4);
-        epoch.initLevel = entry.f32(6);
-        epoch.levelIncrement = entry.f32(10);
-        epoch.initDuration = entry.i32(14);
-        epoch.durationIncrement = entry.i32(18);
-        epoch.pulsePeriod = entry.i32(22);
-        epoch.pulseWidth = entry.i32(26);
+        epoch.type = entry.i16(ep::kEpochType);
+        epoch.initLevel = entry.f32(ep::kInitLevel);
+        epoch.levelIncrement = entry.f32(ep::kLevelInc);
+        epoch.initDuration = entry.i32(ep::kInitDuration);
+        epoch.durationIncrement = entry.i32(ep::kDurationInc);
+        epoch.pulsePeriod = entry.i32(ep::kPulsePeriod);
+        epoch.pulseWidth = entry.i32(ep::kPulseWidth);
     }
 
-    const Section data = sectionAt(b, kDataSection);
+    const Section data = sectionAt(b, l2::kDataSection);
     if (data.block > std::numeric_limits<std::int32_t>::max()) return kAbfErrBadHeader;
     h.dataSectionPtr = static_cast<std::int32_t>(data.block);
     h.actualAcqLength = clampToInt32(data.count);
     const std::int64_t expectedSize = h.dataFormat == kAbfFloatData ? 4 : 2;
     if (data.entrySize != 0 && data.entrySize != expectedSize) return kAbfErrBadHeader;
 
-    const Section tag = sectionAt(b, kTagSection);
+    const Section tag = sectionAt(b, l2::kTagSection);
     h.tagSectionPtr = tag.block > 0 ? clampToInt32(tag.block) : 0;
     h.numTagEntries = tag.block > 0 ? clampToInt32(tag.count) : 0;
-    const Section synch = sectionAt(b, kSynchArraySection);
+    const Section synch = sectionAt(b, l2::kSynchArraySection);
     h.synchArrayPtr = synch.block > 0 ? clampToInt32(synch.block) : 0;
     h.synchArraySize = synch.block > 0 ? clampToInt32(synch.count) : 0;
     return kAbfOk;
@@ -468,12 +476,13 @@ int readSynchAndTags(int fd, std::int64_t fileSize, AbfHeader& h) {
     const Bytes synch(synchBytes);
     h.synchArray.resize(static_cast<std::size_t>(synchCount));
     for (std::size_t i = 0; i < h.synchArray.size(); ++i) {
+        const std::size_t at = synch_entry::kEntrySize * i;
         if (h.abfMajorVersion == 1) {
-            h.synchArray[i].start = synch.i32(8 * i);
-            h.synchArray[i].length = synch.i32(8 * i + 4);
+            h.synchArray[i].start = synch.i32(at + synch_entry::kStart);
+            h.synchArray[i].length = synch.i32(at + synch_entry::kLength);
         } else {
-            h.synchArray[i].start = synch.u32(8 * i);
-            h.synchArray[i].length = synch.u32(8 * i + 4);
+            h.synchArray[i].start = synch.u32(at + synch_entry::kStart);
+            h.synchArray[i].length = synch.u32(at + synch_entry::kLength);
         }
     }
 
@@ -485,11 +494,11 @@ int readSynchAndTags(int fd, std::int64_t fileSize, AbfHeader& h) {
     const Bytes tags(tagBytes);
     h.tags.resize(static_cast<std::size_t>(tagCount));
     for (std::size_t i = 0; i < h.tags.size(); ++i) {
-        const std::size_t at = kAbfTagSize * i;
-        h.tags[i].time = tags.i32(at);
-        tags.text(at + 4, h.tags[i].comment);
-        h.tags[i].type = tags.i16(at + 60);
-        h.tags[i].voiceTagNumber = tags.i16(at + 62);
+        const std::size_t at = tag_entry::kEntrySize * i;
+        h.tags[i].time = tags.i32(at + tag_entry::kTime);
+        tags.text(at + tag_entry::kComment, h.tags[i].comment);
+        h.tags[i].type = tags.i16(at + tag_entry::kType);
+        h.tags[i].voiceTagNumber = tags.i16(at + tag_entry::kVoiceTagNumber);
     }
     return kAbfOk;
 }

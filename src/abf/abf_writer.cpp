@@ -16,13 +16,21 @@
 #include <new>
 #include <system_error>
 
+#include "abf/abf_header.h"
+#include "abf/abf_layout.h"
+
 namespace ephys {
 
 namespace {
 
-constexpr std::int64_t kBlock = 512;
-constexpr int kMaxChannels = 16;
-constexpr int kMaxEpochs = 10;
+namespace l1 = abf_layout::abf1;
+namespace l2 = abf_layout::abf2;
+namespace synch_entry = abf_layout::synch;
+namespace tag_entry = abf_layout::tag;
+
+constexpr std::int64_t kBlock = kAbfBlockSize;
+constexpr int kMaxChannels = kAbfAdcCount;
+constexpr int kMaxEpochs = static_cast<int>(l1::kEpochsPerDac);  // the ABF1 tables' length
 constexpr int kDacEntries = 4;  // DAC entries written (the two with tables, two more at holding)
 
 // The scaling fields that every file gets: with these, a reader's scale for int16 data is
@@ -115,18 +123,6 @@ float instrumentScaleFactor(const AbfWriteChannel& c) {
 
 // ---- ABF2 -----------------------------------------------------------------------------------
 
-enum Section2 {
-    kProtocol = 0,
-    kAdc = 1,
-    kDac = 2,
-    kEpoch = 3,
-    kEpochPerDac = 5,
-    kStrings = 9,
-    kData = 10,
-    kTag = 11,
-    kSynchArray = 15,
-};
-
 struct SectionEntry {
     std::int64_t block = 0;
     std::int64_t size = 0;
@@ -147,13 +143,14 @@ class StringTable {
             total += s.size() + 1;
             longest = std::max(longest, s.size());
         }
-        Image im(44 + total);
-        im.raw(0, "SSCH");
-        im.i32(4, 1);
-        im.i32(8, static_cast<std::int64_t>(strings_.size()));
-        im.i32(12, static_cast<std::int64_t>(longest));
-        im.i32(16, static_cast<std::int64_t>(total));
-        std::size_t at = 44;
+        namespace st = l2::strings;
+        Image im(st::kFirstString + total);
+        im.raw(st::kSignature, "SSCH");
+        im.i32(st::kOne, 1);
+        im.i32(st::kCount, static_cast<std::int64_t>(strings_.size()));
+        im.i32(st::kLongest, static_cast<std::int64_t>(longest));
+        im.i32(st::kTotal, static_cast<std::int64_t>(total));
+        std::size_t at = st::kFirstString;
         for (const auto& s : strings_) {
             im.raw(at, s);
             at += s.size() + 1;
@@ -192,163 +189,182 @@ void buildAbf2(Prepared& p) {
     epochNumbers.erase(std::unique(epochNumbers.begin(), epochNumbers.end()), epochNumbers.end());
 
     // Section placement: each section starts on its own block.
-    std::array<SectionEntry, 18> map{};
+    std::array<SectionEntry, l2::kSectionCount> map{};
     std::int64_t next = 1;
-    auto place = [&](int section, std::int64_t size, std::int64_t count, std::int64_t bytes) {
-        map[section] = {next, size, count};
+    auto place = [&](l2::Section section, std::size_t size, std::int64_t count, std::int64_t bytes) {
+        map[section] = {next, static_cast<std::int64_t>(size), count};
         next += blocksFor(bytes);
     };
-    place(kProtocol, 512, 1, 512);
-    place(kAdc, 128, p.channels, 128 * p.channels);
-    place(kDac, 256, kDacEntries, 256 * kDacEntries);
+    auto bytesOf = [](std::size_t size, std::int64_t count) {
+        return static_cast<std::int64_t>(size) * count;
+    };
+    place(l2::kProtocolSection, l2::protocol::kEntrySize, 1, bytesOf(l2::protocol::kEntrySize, 1));
+    place(l2::kAdcSection, l2::adc::kEntrySize, p.channels, bytesOf(l2::adc::kEntrySize, p.channels));
+    place(l2::kDacSection, l2::dac::kEntrySize, kDacEntries, bytesOf(l2::dac::kEntrySize, kDacEntries));
     const auto nPerDac = static_cast<std::int64_t>(perDac.size());
-    if (nPerDac > 0) place(kEpochPerDac, 48, nPerDac, 48 * nPerDac);
+    if (nPerDac > 0) {
+        place(l2::kEpochPerDacSection, l2::epoch_per_dac::kEntrySize, nPerDac,
+              bytesOf(l2::epoch_per_dac::kEntrySize, nPerDac));
+    }
     const auto nEpochs = static_cast<std::int64_t>(epochNumbers.size());
-    if (nEpochs > 0) place(kEpoch, 32, nEpochs, 32 * nEpochs);
-    const auto stringsSize = static_cast<std::int64_t>(stringBytes.size());
-    place(kStrings, stringsSize, static_cast<std::int64_t>(strings.count()), stringsSize);
+    if (nEpochs > 0)
+        place(l2::kEpochSection, l2::epoch::kEntrySize, nEpochs, bytesOf(l2::epoch::kEntrySize, nEpochs));
+    place(l2::kStringsSection, stringBytes.size(), static_cast<std::int64_t>(strings.count()),
+          static_cast<std::int64_t>(stringBytes.size()));
     const std::int64_t headBlocks = next;
-    place(kData, static_cast<std::int64_t>(p.sampleBytes), p.perChannel * p.channels, p.dataBytes);
+    place(l2::kDataSection, p.sampleBytes, p.perChannel * p.channels, p.dataBytes);
     const std::int64_t tailStart = next;
     const auto nSynch = static_cast<std::int64_t>(p.synchStarts.size());
-    if (nSynch > 0) place(kSynchArray, 8, nSynch, 8 * nSynch);
+    if (nSynch > 0) {
+        place(l2::kSynchArraySection, synch_entry::kEntrySize, nSynch,
+              bytesOf(synch_entry::kEntrySize, nSynch));
+    }
     const auto nTags = static_cast<std::int64_t>(p.tagTicks.size());
-    if (nTags > 0) place(kTag, 64, nTags, 64 * nTags);
+    if (nTags > 0)
+        place(l2::kTagSection, tag_entry::kEntrySize, nTags, bytesOf(tag_entry::kEntrySize, nTags));
 
     Image head(static_cast<std::size_t>(headBlocks * kBlock));
-    auto at = [&](int section, std::int64_t entry = 0) {
+    auto at = [&](l2::Section section, std::int64_t entry = 0) {
         return static_cast<std::size_t>(map[section].block * kBlock + entry * map[section].size);
     };
 
     // File header.
-    head.raw(0, "ABF2");
-    head.u8(4, 0);             // build
-    head.u8(5, 0);             // bugfix
-    head.u8(6, 0);             // minor
-    head.u8(7, 2);             // major
-    head.i32(8, 512);          // uFileInfoSize
-    head.i32(12, p.episodes);  // lActualEpisodes
-    head.i32(16, p.date);      // uFileStartDate
-    head.i32(20, p.timeMs);    // uFileStartTimeMS
-    head.i16(28, 1);           // ABF file
-    head.i16(30, static_cast<std::int16_t>(s.format));
-    head.i16(32, 1);           // simultaneous scan
-    head.i32(56, 0x00010000);  // creator version 0.1.0.0
-    head.i32(60, creatorIndex);
-    head.i32(72, protocolIndex);
-    for (int k = 0; k < 18; ++k) {
-        head.i32(76 + 16 * k, map[k].block);
-        head.i32(76 + 16 * k + 4, map[k].size);
-        head.i64(76 + 16 * k + 8, map[k].count);
+    head.raw(l2::kSignature, "ABF2");
+    head.u8(l2::kVersionBuild, 0);
+    head.u8(l2::kVersionBugfix, 0);
+    head.u8(l2::kVersionMinor, 0);
+    head.u8(l2::kVersionMajor, 2);
+    head.i32(l2::kFileInfoSizeField, static_cast<std::int64_t>(l2::kFileInfoSize));
+    head.i32(l2::kActualEpisodes, p.episodes);
+    head.i32(l2::kFileStartDate, p.date);
+    head.i32(l2::kFileStartTimeMs, p.timeMs);
+    head.i16(l2::kFileType, 1);  // ABF file
+    head.i16(l2::kDataFormat, static_cast<std::int16_t>(s.format));
+    head.i16(l2::kSimultaneousScan, 1);
+    head.i32(l2::kCreatorVersion, 0x00010000);  // 0.1.0.0
+    head.i32(l2::kCreatorNameIndex, creatorIndex);
+    head.i32(l2::kProtocolPathIndex, protocolIndex);
+    for (int k = 0; k < l2::kSectionCount; ++k) {
+        const std::size_t entry = l2::sectionMapEntry(k);
+        head.i32(entry + l2::kSectionBlock, map[k].block);
+        head.i32(entry + l2::kSectionEntrySize, map[k].size);
+        head.i64(entry + l2::kSectionEntries, map[k].count);
     }
 
     // Protocol.
-    const std::size_t pr = at(kProtocol);
-    head.i16(pr + 0, static_cast<std::int16_t>(s.mode));
-    head.f32(pr + 2, s.sampleIntervalUs);  // fADCSequenceInterval
-    head.i32(pr + 10, 1);                  // compression ratio
-    head.f32(pr + 14, p.synchUnitUs);
-    head.f32(pr + 18, secondsPerRun(p));
-    head.i32(pr + 22, p.samplesPerEpisode);                                  // lNumSamplesPerEpisode
-    head.i32(pr + 30, s.mode == AbfWriteMode::Episodic ? s.sweepCount : 1);  // episodes per run
-    head.i32(pr + 34, 1);                                                    // runs per trial
-    head.i32(pr + 38, 1);                                                    // trials
-    head.f32(pr + 62, s.episodeStartToStartS);
-    head.i32(pr + 70, 1);           // average count
-    head.f32(pr + 110, kAdcRange);  // fADCRange
-    head.f32(pr + 114, 10.0);       // DAC range
-    head.i32(pr + 118, kAdcResolution);
-    head.i32(pr + 122, 32768);  // DAC resolution
-    head.i16(pr + 126, 2);      // experiment type
-    head.i16(pr + 130, commentIndex != 0 ? 1 : 0);
-    head.i32(pr + 132, commentIndex);
-    head.i16(pr + 142, 0);             // active DAC
-    head.i16(pr + 172, -1);            // trial trigger source
-    head.i16(pr + 198, kMaxChannels);  // digitizer ADCs
-    head.i16(pr + 200, kDacEntries);   // digitizer DACs
-    head.i16(pr + 202, 16);            // digital outputs
-    head.i16(pr + 204, 8);             // synchronous digital outputs
+    {
+        namespace f = l2::protocol;
+        const std::size_t pr = at(l2::kProtocolSection);
+        head.i16(pr + f::kOperationMode, static_cast<std::int16_t>(s.mode));
+        head.f32(pr + f::kAdcSequenceInterval, s.sampleIntervalUs);
+        head.i32(pr + f::kFileCompressionRatio, 1);
+        head.f32(pr + f::kSynchTimeUnit, p.synchUnitUs);
+        head.f32(pr + f::kSecondsPerRun, secondsPerRun(p));
+        head.i32(pr + f::kNumSamplesPerEpisode, p.samplesPerEpisode);
+        head.i32(pr + f::kEpisodesPerRun, s.mode == AbfWriteMode::Episodic ? s.sweepCount : 1);
+        head.i32(pr + f::kRunsPerTrial, 1);
+        head.i32(pr + f::kNumberOfTrials, 1);
+        head.f32(pr + f::kEpisodeStartToStart, s.episodeStartToStartS);
+        head.i32(pr + f::kAverageCount, 1);
+        head.f32(pr + f::kAdcRange, kAdcRange);
+        head.f32(pr + f::kDacRange, 10.0);
+        head.i32(pr + f::kAdcResolution, kAdcResolution);
+        head.i32(pr + f::kDacResolution, 32768);
+        head.i16(pr + f::kExperimentType, 2);
+        head.i16(pr + f::kCommentsEnable, commentIndex != 0 ? 1 : 0);
+        head.i32(pr + f::kFileCommentIndex, commentIndex);
+        head.i16(pr + f::kActiveDacChannel, 0);
+        head.i16(pr + f::kTrialTriggerSource, -1);
+        head.i16(pr + f::kDigitizerAdcs, kMaxChannels);
+        head.i16(pr + f::kDigitizerDacs, kDacEntries);
+        head.i16(pr + f::kDigitizerDigitalOutputs, 16);
+        head.i16(pr + f::kDigitizerSynchDigitalOutputs, 8);
+    }
 
     // ADC entries, in storage order.
     for (int k = 0; k < p.channels; ++k) {
+        namespace f = l2::adc;
         const AbfWriteChannel& c = s.channels[k];
-        const std::size_t a = at(kAdc, k);
-        head.i16(a + 0, c.physicalAdc);
-        head.f32(a + 6, 1.0);             // telegraph gain (telegraph off)
-        head.i16(a + 24, c.physicalAdc);  // physical-to-logical map
-        head.f32(a + 28, 1.0);            // programmable gain
-        head.f32(a + 32, 1.0);            // display amplification
-        head.f32(a + 40, instrumentScaleFactor(c));
-        head.f32(a + 44, c.offset);
-        head.f32(a + 48, 1.0);       // signal gain
-        head.f32(a + 56, 100000.0);  // low-pass filter (Hz): none
-        head.f32(a + 66, 100000.0);  // post-processing low-pass (Hz): none
-        head.i32(a + 74, adcText[k][0]);
-        head.i32(a + 78, adcText[k][1]);
+        const std::size_t a = at(l2::kAdcSection, k);
+        head.i16(a + f::kAdcNum, c.physicalAdc);
+        head.f32(a + f::kTelegraphAdditGain, 1.0);  // telegraph off
+        head.i16(a + f::kPtoLChannelMap, c.physicalAdc);
+        head.f32(a + f::kProgrammableGain, 1.0);
+        head.f32(a + f::kDisplayAmplification, 1.0);
+        head.f32(a + f::kInstrumentScaleFactor, instrumentScaleFactor(c));
+        head.f32(a + f::kInstrumentOffset, c.offset);
+        head.f32(a + f::kSignalGain, 1.0);
+        head.f32(a + f::kSignalLowpassFilter, 100000.0);       // Hz: none
+        head.f32(a + f::kPostProcessLowpassFilter, 100000.0);  // Hz: none
+        head.i32(a + f::kChannelNameIndex, adcText[k][0]);
+        head.i32(a + f::kUnitsIndex, adcText[k][1]);
     }
 
     // DAC entries.
     for (int d = 0; d < kDacEntries; ++d) {
-        const std::size_t a = at(kDac, d);
+        namespace f = l2::dac;
+        const std::size_t a = at(l2::kDacSection, d);
         const bool waveform = d < 2 && !p.epochs[d].empty();
-        head.i16(a + 0, d);
-        head.f32(a + 8, 20.0);  // DAC scale factor (units per volt)
-        head.f32(a + 12, p.dacHolding[d]);
-        head.f32(a + 16, 1.0);  // calibration factor
-        head.i32(a + 24, dacText[d][0]);
-        head.i32(a + 28, dacText[d][1]);
-        head.i16(a + 40, waveform ? 1 : 0);
-        head.i16(a + 42, 1);  // waveform source: epoch table
-        head.i16(a + 44, d < 2 && !s.dacs[d].returnToHolding ? 1 : 0);
-        head.f32(a + 46, 1.0);     // DAC file scale
-        head.f32(a + 66, 1.0);     // conditioning train: baseline duration
-        head.f32(a + 74, 1.0);     // step duration
-        head.f32(a + 82, 10.0);    // post-train period
-        head.i16(a + 94, 1);       // P/N polarity
-        head.i16(a + 104, 4);      // P/N pulses
-        head.f32(a + 106, 100.0);  // P/N settling time
-        head.f32(a + 122, 100.0);  // membrane test settling times
-        head.f32(a + 126, 100.0);
+        head.i16(a + f::kDacNum, d);
+        head.f32(a + f::kScaleFactor, 20.0);  // units per volt
+        head.f32(a + f::kHoldingLevel, p.dacHolding[d]);
+        head.f32(a + f::kCalibrationFactor, 1.0);
+        head.i32(a + f::kChannelNameIndex, dacText[d][0]);
+        head.i32(a + f::kUnitsIndex, dacText[d][1]);
+        head.i16(a + f::kWaveformEnable, waveform ? 1 : 0);
+        head.i16(a + f::kWaveformSource, 1);  // epoch table
+        head.i16(a + f::kInterEpisodeLevel, d < 2 && !s.dacs[d].returnToHolding ? 1 : 0);
+        head.f32(a + f::kDacFileScale, 1.0);
+        head.f32(a + f::kConditBaselineDuration, 1.0);
+        head.f32(a + f::kConditStepDuration, 1.0);
+        head.f32(a + f::kConditPostTrainPeriod, 10.0);
+        head.i16(a + f::kLeakSubtractPolarity, 1);
+        head.i16(a + f::kLeakSubtractPulses, 4);
+        head.f32(a + f::kLeakSubtractSettling, 100.0);
+        head.f32(a + f::kMembraneTestSettling, 100.0);
+        head.f32(a + f::kMembraneTestSettling + 4, 100.0);
     }
 
     // EpochPerDAC entries.
     for (std::int64_t k = 0; k < nPerDac; ++k) {
+        namespace f = l2::epoch_per_dac;
         const Epoch& e = perDac[static_cast<std::size_t>(k)];
-        const std::size_t a = at(kEpochPerDac, k);
+        const std::size_t a = at(l2::kEpochPerDacSection, k);
         const int dac = k < static_cast<std::int64_t>(p.epochs[0].size()) ? 0 : 1;
-        head.i16(a + 0, e.number);
-        head.i16(a + 2, dac);
-        head.i16(a + 4, static_cast<std::int16_t>(e.e.type));
-        head.f32(a + 6, e.e.initLevel);
-        head.f32(a + 10, e.e.levelIncrement);
-        head.i32(a + 14, e.e.initDuration);
-        head.i32(a + 18, e.e.durationIncrement);
+        head.i16(a + f::kEpochNum, e.number);
+        head.i16(a + f::kDacNum, dac);
+        head.i16(a + f::kEpochType, static_cast<std::int16_t>(e.e.type));
+        head.f32(a + f::kInitLevel, e.e.initLevel);
+        head.f32(a + f::kLevelInc, e.e.levelIncrement);
+        head.i32(a + f::kInitDuration, e.e.initDuration);
+        head.i32(a + f::kDurationInc, e.e.durationIncrement);
     }
 
     // Epoch entries (digital outputs, all off).
     for (std::int64_t k = 0; k < nEpochs; ++k)
-        head.i16(at(kEpoch, k), epochNumbers[static_cast<std::size_t>(k)]);
+        head.i16(at(l2::kEpochSection, k) + l2::epoch::kEpochNum, epochNumbers[static_cast<std::size_t>(k)]);
 
     std::copy(stringBytes.begin(), stringBytes.end(),
-              head.bytes().begin() + static_cast<std::ptrdiff_t>(at(kStrings)));
+              head.bytes().begin() + static_cast<std::ptrdiff_t>(at(l2::kStringsSection)));
 
     p.head = std::move(head.bytes());
 
     Image tail(static_cast<std::size_t>((next - tailStart) * kBlock));
-    auto tailAt = [&](int section, std::int64_t entry) {
+    auto tailAt = [&](l2::Section section, std::int64_t entry) {
         return static_cast<std::size_t>((map[section].block - tailStart) * kBlock +
                                         entry * map[section].size);
     };
     for (std::int64_t k = 0; k < nSynch; ++k) {
-        tail.i32(tailAt(kSynchArray, k), p.synchStarts[static_cast<std::size_t>(k)]);
-        tail.i32(tailAt(kSynchArray, k) + 4, p.samplesPerEpisode);
+        const std::size_t a = tailAt(l2::kSynchArraySection, k);
+        tail.i32(a + synch_entry::kStart, p.synchStarts[static_cast<std::size_t>(k)]);
+        tail.i32(a + synch_entry::kLength, p.samplesPerEpisode);
     }
     for (std::int64_t k = 0; k < nTags; ++k) {
-        const std::size_t a = tailAt(kTag, k);
+        const std::size_t a = tailAt(l2::kTagSection, k);
         const AbfWriteTag& t = s.tags[static_cast<std::size_t>(k)];
-        tail.i32(a, p.tagTicks[static_cast<std::size_t>(k)]);
-        tail.text(a + 4, t.comment, 56);
-        tail.i16(a + 60, t.type);
+        tail.i32(a + tag_entry::kTime, p.tagTicks[static_cast<std::size_t>(k)]);
+        tail.text(a + tag_entry::kComment, t.comment, tag_entry::kCommentLength);
+        tail.i16(a + tag_entry::kType, t.type);
     }
     p.tail = std::move(tail.bytes());
 }
@@ -357,89 +373,96 @@ void buildAbf2(Prepared& p) {
 
 void buildAbf1(Prepared& p) {
     const AbfWriteSpec& s = p.spec;
-    constexpr std::int64_t headBlocks = 12;
-    Image head(static_cast<std::size_t>(headBlocks * kBlock));
+    constexpr std::int64_t headBlocks = static_cast<std::int64_t>(l1::kHeaderSize) / kBlock;
+    Image head(l1::kHeaderSize);
     const std::int64_t dataBlocks = blocksFor(p.dataBytes);
     const std::int64_t synchBlock = headBlocks + dataBlocks;
     const auto nSynch = static_cast<std::int64_t>(p.synchStarts.size());
-    const std::int64_t tagBlock = synchBlock + blocksFor(8 * nSynch);
+    const auto synchSize = static_cast<std::int64_t>(synch_entry::kEntrySize);
+    const auto tagSize = static_cast<std::int64_t>(tag_entry::kEntrySize);
+    const std::int64_t tagBlock = synchBlock + blocksFor(synchSize * nSynch);
     const auto nTags = static_cast<std::int64_t>(p.tagTicks.size());
-    const std::int64_t endBlock = tagBlock + blocksFor(64 * nTags);
+    const std::int64_t endBlock = tagBlock + blocksFor(tagSize * nTags);
 
-    head.raw(0, "ABF ");
-    head.f32(4, 1.83);  // fFileVersionNumber
-    head.i16(8, static_cast<std::int16_t>(s.mode));
-    head.i32(10, p.perChannel * p.channels);  // lActualAcqLength
-    head.i32(16, p.episodes);                 // lActualEpisodes
-    head.i32(20, p.date);
-    head.i32(24, p.timeMs / 1000);
-    head.f32(32, 1.83);        // fHeaderVersionNumber
-    head.i16(36, 1);           // ABF file
-    head.i32(40, headBlocks);  // lDataSectionPtr
-    head.i32(44, nTags > 0 ? tagBlock : 0);
-    head.i32(48, nTags);
-    head.i32(92, nSynch > 0 ? synchBlock : 0);
-    head.i32(96, nSynch);
-    head.i16(100, static_cast<std::int16_t>(s.format));
-    head.i16(120, p.channels);
-    head.f32(122, s.sampleIntervalUs / p.channels);  // between stored values of all channels
-    head.f32(130, p.synchUnitUs);
-    head.f32(134, secondsPerRun(p));
-    head.i32(138, p.samplesPerEpisode);
-    head.i32(146, s.mode == AbfWriteMode::Episodic ? s.sweepCount : 1);  // lEpisodesPerRun
-    head.i32(150, 1);                                                    // lRunsPerTrial
-    head.i32(154, 1);                                                    // lNumberOfTrials
-    head.f32(178, s.episodeStartToStartS);
-    head.i32(190, 1);  // average count
-    head.f32(244, kAdcRange);
-    head.f32(248, 10.0);  // fDACRange
-    head.i32(252, kAdcResolution);
-    head.i32(256, 32768);  // lDACResolution
-    head.i16(260, 2);      // nExperimentType
-    head.text(294, s.creator.substr(0, 16), 16);
-    head.text(310, s.comment.substr(0, 56), 56);  // the old comment field
-    head.i16(366, static_cast<std::int32_t>(p.timeMs % 1000));
+    head.raw(l1::kSignature, "ABF ");
+    head.f32(l1::kFileVersionNumber, 1.83);
+    head.i16(l1::kOperationMode, static_cast<std::int16_t>(s.mode));
+    head.i32(l1::kActualAcqLength, p.perChannel * p.channels);
+    head.i32(l1::kActualEpisodes, p.episodes);
+    head.i32(l1::kFileStartDate, p.date);
+    head.i32(l1::kFileStartTime, p.timeMs / 1000);
+    head.f32(l1::kHeaderVersionNumber, 1.83);
+    head.i16(l1::kFileType, 1);  // ABF file
+    head.i32(l1::kDataSectionPtr, headBlocks);
+    head.i32(l1::kTagSectionPtr, nTags > 0 ? tagBlock : 0);
+    head.i32(l1::kNumTagEntries, nTags);
+    head.i32(l1::kSynchArrayPtr, nSynch > 0 ? synchBlock : 0);
+    head.i32(l1::kSynchArraySize, nSynch);
+    head.i16(l1::kDataFormat, static_cast<std::int16_t>(s.format));
+    head.i16(l1::kAdcNumChannels, p.channels);
+    head.f32(l1::kAdcSampleInterval, s.sampleIntervalUs / p.channels);  // between stored values
+    head.f32(l1::kSynchTimeUnit, p.synchUnitUs);
+    head.f32(l1::kSecondsPerRun, secondsPerRun(p));
+    head.i32(l1::kNumSamplesPerEpisode, p.samplesPerEpisode);
+    head.i32(l1::kEpisodesPerRun, s.mode == AbfWriteMode::Episodic ? s.sweepCount : 1);
+    head.i32(l1::kRunsPerTrial, 1);
+    head.i32(l1::kNumberOfTrials, 1);
+    head.f32(l1::kEpisodeStartToStart, s.episodeStartToStartS);
+    head.i32(l1::kAverageCount, 1);
+    head.f32(l1::kAdcRange, kAdcRange);
+    head.f32(l1::kDacRange, 10.0);
+    head.i32(l1::kAdcResolution, kAdcResolution);
+    head.i32(l1::kDacResolution, 32768);
+    head.i16(l1::kExperimentType, 2);
+    head.text(l1::kCreatorInfo, s.creator.substr(0, l1::kCreatorInfoLength), l1::kCreatorInfoLength);
+    head.text(l1::kOldFileComment, s.comment.substr(0, l1::kOldFileCommentLength), l1::kOldFileCommentLength);
+    head.i16(l1::kFileStartMillisecs, static_cast<std::int32_t>(p.timeMs % 1000));
 
+    constexpr std::size_t kName = kAbfChannelNameLength;
+    constexpr std::size_t kUnits = kAbfUnitsLength;
     // Per physical channel: channel map, sampling sequence, names, units, gains (all 1), filters.
     for (int ch = 0; ch < kMaxChannels; ++ch) {
-        head.i16(378 + 2 * ch, ch);
-        head.i16(410 + 2 * ch, ch < p.channels ? s.channels[ch].physicalAdc : -1);
-        head.text(442 + 10 * ch, "", 10);
-        head.text(602 + 8 * ch, "", 8);
-        head.f32(730 + 4 * ch, 1.0);
-        head.f32(794 + 4 * ch, 1.0);
-        head.f32(922 + 4 * ch, 1.0);
-        head.f32(1050 + 4 * ch, 1.0);
-        head.f32(1178 + 4 * ch, 100000.0);
-        head.f32(4576 + 4 * ch, 1.0);
+        const auto k = static_cast<std::size_t>(ch);
+        head.i16(l1::kAdcPtoLChannelMap + 2 * k, ch);
+        head.i16(l1::kAdcSamplingSeq + 2 * k, ch < p.channels ? s.channels[k].physicalAdc : -1);
+        head.text(l1::kAdcChannelName + kName * k, "", kName);
+        head.text(l1::kAdcUnits + kUnits * k, "", kUnits);
+        head.f32(l1::kAdcProgrammableGain + 4 * k, 1.0);
+        head.f32(l1::kAdcDisplayAmplification + 4 * k, 1.0);
+        head.f32(l1::kInstrumentScaleFactor + 4 * k, 1.0);
+        head.f32(l1::kSignalGain + 4 * k, 1.0);
+        head.f32(l1::kSignalLowpassFilter + 4 * k, 100000.0);
+        head.f32(l1::kTelegraphAdditGain + 4 * k, 1.0);
     }
     for (const AbfWriteChannel& c : s.channels) {
-        const int ph = c.physicalAdc;
-        head.text(442 + 10 * ph, c.name, 10);
-        head.text(602 + 8 * ph, c.units, 8);
-        head.f32(922 + 4 * ph, instrumentScaleFactor(c));
-        head.f32(986 + 4 * ph, c.offset);
+        const auto ph = static_cast<std::size_t>(c.physicalAdc);
+        head.text(l1::kAdcChannelName + kName * ph, c.name, kName);
+        head.text(l1::kAdcUnits + kUnits * ph, c.units, kUnits);
+        head.f32(l1::kInstrumentScaleFactor + 4 * ph, instrumentScaleFactor(c));
+        head.f32(l1::kInstrumentOffset + 4 * ph, c.offset);
     }
     for (int d = 0; d < kDacEntries; ++d) {
-        head.text(1306 + 10 * d, p.dacNames[d], 10);
-        head.text(1346 + 8 * d, p.dacUnits[d], 8);
-        head.f32(1378 + 4 * d, 20.0);  // fDACScaleFactor
-        head.f32(1394 + 4 * d, p.dacHolding[d]);
+        const auto k = static_cast<std::size_t>(d);
+        head.text(l1::kDacChannelName + kName * k, p.dacNames[k], kName);
+        head.text(l1::kDacChannelUnits + kUnits * k, p.dacUnits[k], kUnits);
+        head.f32(l1::kDacScaleFactor + 4 * k, 20.0);  // units per volt
+        head.f32(l1::kDacHoldingLevel + 4 * k, p.dacHolding[k]);
     }
 
     // Epoch tables per DAC (extended form). Slots keep their table position; disabled slots
     // stay zero.
     for (int d = 0; d < 2; ++d) {
-        head.i16(2296 + 2 * d, p.epochs[d].empty() ? 0 : 1);        // nWaveformEnable
-        head.i16(2300 + 2 * d, 1);                                  // nWaveformSource: epochs
-        head.i16(2304 + 2 * d, s.dacs[d].returnToHolding ? 0 : 1);  // nInterEpisodeLevel
-        for (const Epoch& e : p.epochs[d]) {
-            const int k = d * kMaxEpochs + e.number;
-            head.i16(2308 + 2 * k, static_cast<std::int16_t>(e.e.type));
-            head.f32(2348 + 4 * k, e.e.initLevel);
-            head.f32(2428 + 4 * k, e.e.levelIncrement);
-            head.i32(2508 + 4 * k, e.e.initDuration);
-            head.i32(2588 + 4 * k, e.e.durationIncrement);
+        const auto k = static_cast<std::size_t>(d);
+        head.i16(l1::kWaveformEnable + 2 * k, p.epochs[k].empty() ? 0 : 1);
+        head.i16(l1::kWaveformSource + 2 * k, 1);  // epochs
+        head.i16(l1::kInterEpisodeLevel + 2 * k, s.dacs[k].returnToHolding ? 0 : 1);
+        for (const Epoch& e : p.epochs[k]) {
+            const auto i = static_cast<std::size_t>(d * kMaxEpochs + e.number);
+            head.i16(l1::kEpochType + 2 * i, static_cast<std::int16_t>(e.e.type));
+            head.f32(l1::kEpochInitLevel + 4 * i, e.e.initLevel);
+            head.f32(l1::kEpochLevelInc + 4 * i, e.e.levelIncrement);
+            head.i32(l1::kEpochInitDuration + 4 * i, e.e.initDuration);
+            head.i32(l1::kEpochDurationInc + 4 * i, e.e.durationIncrement);
         }
     }
     // The old single-DAC form mirrors DAC 0 when its durations fit its 16-bit fields.
@@ -449,32 +472,34 @@ void buildAbf1(Prepared& p) {
                std::abs(e.e.durationIncrement) <= std::numeric_limits<std::int16_t>::max();
     }
     if (fits && !p.epochs[0].empty()) {
-        head.i16(1438, 1);
-        head.i16(1442, s.dacs[0].returnToHolding ? 0 : 1);
+        head.i16(l1::kOldWaveformSource, 1);
+        head.i16(l1::kOldInterEpisodeLevel, s.dacs[0].returnToHolding ? 0 : 1);
         for (const Epoch& e : p.epochs[0]) {
-            head.i16(1444 + 2 * e.number, static_cast<std::int16_t>(e.e.type));
-            head.f32(1464 + 4 * e.number, e.e.initLevel);
-            head.f32(1504 + 4 * e.number, e.e.levelIncrement);
-            head.i16(1544 + 2 * e.number, e.e.initDuration);
-            head.i16(1564 + 2 * e.number, e.e.durationIncrement);
+            const auto i = static_cast<std::size_t>(e.number);
+            head.i16(l1::kOldEpochType + 2 * i, static_cast<std::int16_t>(e.e.type));
+            head.f32(l1::kOldEpochInitLevel + 4 * i, e.e.initLevel);
+            head.f32(l1::kOldEpochLevelInc + 4 * i, e.e.levelIncrement);
+            head.i16(l1::kOldEpochInitDuration + 2 * i, e.e.initDuration);
+            head.i16(l1::kOldEpochDurationInc + 2 * i, e.e.durationIncrement);
         }
     }
-    head.i32(2034, 6144);             // lHeaderSize
-    head.text(5154, s.comment, 128);  // sFileComment
+    head.i32(l1::kHeaderSizeField, static_cast<std::int64_t>(l1::kHeaderSize));
+    head.text(l1::kFileComment, s.comment, l1::kFileCommentLength);
 
     p.head = std::move(head.bytes());
 
     Image tail(static_cast<std::size_t>((endBlock - synchBlock) * kBlock));
     for (std::int64_t k = 0; k < nSynch; ++k) {
-        tail.i32(static_cast<std::size_t>(8 * k), p.synchStarts[static_cast<std::size_t>(k)]);
-        tail.i32(static_cast<std::size_t>(8 * k + 4), p.samplesPerEpisode);
+        const auto a = static_cast<std::size_t>(synchSize * k);
+        tail.i32(a + synch_entry::kStart, p.synchStarts[static_cast<std::size_t>(k)]);
+        tail.i32(a + synch_entry::kLength, p.samplesPerEpisode);
     }
     for (std::int64_t k = 0; k < nTags; ++k) {
-        const auto a = static_cast<std::size_t>((tagBlock - synchBlock) * kBlock + 64 * k);
+        const auto a = static_cast<std::size_t>((tagBlock - synchBlock) * kBlock + tagSize * k);
         const AbfWriteTag& t = s.tags[static_cast<std::size_t>(k)];
-        tail.i32(a, p.tagTicks[static_cast<std::size_t>(k)]);
-        tail.text(a + 4, t.comment, 56);
-        tail.i16(a + 60, t.type);
+        tail.i32(a + tag_entry::kTime, p.tagTicks[static_cast<std::size_t>(k)]);
+        tail.text(a + tag_entry::kComment, t.comment, tag_entry::kCommentLength);
+        tail.i16(a + tag_entry::kType, t.type);
     }
     p.tail = std::move(tail.bytes());
 }

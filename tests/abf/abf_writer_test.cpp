@@ -604,6 +604,52 @@ TEST_F(AbfWriterTest, EpisodicRecordingReadsBackWithTheReader) {
     }
 }
 
+// Recordings without a synch array (ABF 1.3 files, files written by other programs) place their
+// sweeps by the episode start-to-start time alone. The writer always adds a synch array, so it is
+// taken out of the written file here; the time must then come back from the header field, which
+// lies where the format documentation puts it (ABF1 byte 178, ABF2 protocol byte 62).
+TEST_F(AbfWriterTest, SweepStartsWithoutSynchArrayFollowTheStartToStartTime) {
+    for (const AbfFileVersion version : {AbfFileVersion::V1, AbfFileVersion::V2}) {
+        const bool v1 = version == AbfFileVersion::V1;
+        SCOPED_TRACE(v1 ? "ABF1" : "ABF2");
+        AbfWriteSpec spec;
+        spec.version = version;
+        spec.mode = AbfWriteMode::Episodic;
+        spec.sampleIntervalUs = 100;
+        spec.sweepCount = 3;
+        spec.samplesPerSweep = 1000;      // 0.1 s per sweep
+        spec.episodeStartToStartS = 2.5;  // neither the sweep length nor a neighbouring field's value
+        spec.channels = {{0, "IN 0", "pA", 0.1, 0.0}, {1, "IN 1", "mV", 0.01, 0.0}};
+        spec.startDate = 20240101;
+        const std::string file = path(v1 ? "nosynch1.abf" : "nosynch2.abf");
+        ASSERT_TRUE(writeAbfFile(file, spec, rawData(2, 3000), kNoSync));
+
+        Bytes b = readFile(file);
+        const std::size_t startToStart = v1 ? 178 : section(b, kProtocol).offset() + 62;
+        EXPECT_FLOAT_EQ(f32(b, startToStart), 2.5F);
+        // Without the synch array: ABF1 pointer and count at 92 and 96; ABF2 map entry 15.
+        const std::size_t synchFields = v1 ? 92 : 76 + 16 * kSynch;
+        ASSERT_NE(u32(b, synchFields), 0u);
+        std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(synchFields), v1 ? 8 : 16, std::uint8_t{0});
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+            ASSERT_TRUE(out.good());
+        }
+
+        Opened o;
+        openFile(file, o);
+        ASSERT_EQ(o.sweeps, 3);
+        EXPECT_TRUE(o.header.synchArray.empty());
+        EXPECT_FLOAT_EQ(o.header.episodeStartToStart, 2.5F);
+        for (int sweep = 1; sweep <= 3; ++sweep) {
+            int error = 0;
+            EXPECT_NEAR(o.file.sweepStartMs(sweep, error), (sweep - 1) * 2500.0, 1e-6) << sweep;
+            EXPECT_EQ(error, kAbfOk);
+        }
+    }
+}
+
 TEST_F(AbfWriterTest, GapFreeFloatRecordingReadsBackWithTheReader) {
     AbfWriteSpec spec = gapFreeSpec(1, 50'000);
     spec.format = AbfSampleFormat::Float32;
