@@ -1,13 +1,18 @@
 #include "params/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace ephys {
@@ -32,6 +37,60 @@ std::string outputKey(const std::string& path) {
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "/" + name;
 }
 
+constexpr std::string_view kTempMarker = ".ephys-tmp-";
+
+// The process id in a temporary output's name ".<name>.ephys-tmp-<pid>-<n>", or 0 when the name is
+// not one.
+pid_t temporaryOwner(std::string_view name) {
+    if (name.empty() || name[0] != '.') return 0;
+    const std::size_t marker = name.rfind(kTempMarker);
+    if (marker == std::string_view::npos || marker == 0) return 0;
+    std::string_view rest = name.substr(marker + kTempMarker.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size() || dash > 9) return 0;
+    for (std::size_t i = 0; i < rest.size(); ++i)
+        if (i != dash && (rest[i] < '0' || rest[i] > '9')) return 0;
+    pid_t pid = 0;
+    for (std::size_t i = 0; i < dash; ++i) pid = pid * 10 + (rest[i] - '0');
+    return pid;
+}
+
+// Removes the temporary outputs a killed run left in `folder`: those of a process that no longer
+// runs here, and that no process holds locked (which also keeps those of a run on another
+// machine sharing the folder). Each folder (as named) is looked at once per process.
+void removeStaleTemporaries(const std::string& folder) {
+    static std::mutex mutex;
+    static std::set<std::string> seen;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!seen.insert(folder).second) return;
+    }
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    DIR* listing = ::fdopendir(::dup(dir));
+    if (listing == nullptr) {
+        ::close(dir);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        const pid_t owner = temporaryOwner(entry->d_name);
+        if (owner <= 0 || owner == ::getpid()) continue;
+        if (::kill(owner, 0) == 0 || errno != ESRCH) continue;  // that process still runs
+        stale.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : stale) {
+        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat file {};
+        if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dir, name.c_str(), 0);
+        ::close(fd);
+    }
+    ::close(dir);
+}
+
 }  // namespace
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
@@ -49,6 +108,7 @@ OutputFile::~OutputFile() {
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       failed_(other.failed_),
+      finished_(other.finished_),
       error_(other.error_),
       existing_(other.existing_),
       path_(std::move(other.path_)),
@@ -62,6 +122,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         discard();
         fd_ = std::exchange(other.fd_, -1);
         failed_ = other.failed_;
+        finished_ = other.finished_;
         error_ = other.error_;
         existing_ = other.existing_;
         path_ = std::move(other.path_);
@@ -76,6 +137,7 @@ bool OutputFile::create(const std::string& path, Existing existing) {
     discard();
     path_ = path;
     failed_ = false;
+    finished_ = false;
     error_ = 0;
     existing_ = existing;
     struct stat st {};
@@ -86,15 +148,20 @@ bool OutputFile::create(const std::string& path, Existing existing) {
     }
     const std::size_t slash = path.rfind('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    removeStaleTemporaries(slash == std::string::npos ? std::string(".") : path.substr(0, nameStart));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string suffix =
-            ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter.fetch_add(1));
+        std::string suffix(kTempMarker);
+        suffix.append(std::to_string(::getpid()))
+            .append("-")
+            .append(std::to_string(tempCounter.fetch_add(1)));
         // A name that is just short enough for the folder must not get a temporary name that is
         // not: the temporary name keeps as much of the name as fits.
         const std::size_t room = NAME_MAX - 1 - suffix.size();
         const std::string temp = path.substr(0, nameStart) + "." + path.substr(nameStart, room) + suffix;
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            // Locked while this process writes it, so that no other run takes it for a leftover.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             fd_ = fd;
             tempPath_ = temp;
             return true;
@@ -131,47 +198,75 @@ bool OutputFile::write(std::string_view bytes) {
     return true;
 }
 
-bool OutputFile::publish() {
-    if (fd_ < 0) return false;
-    bool ok = flush();
-    if (ok && ::fsync(fd_) != 0) {
-        ok = false;
-        error_ = errno;
+void OutputFile::fail(int error) {
+    failed_ = true;
+    error_ = error;
+    discard();
+}
+
+bool OutputFile::finish() {
+    if (fd_ < 0 || finished_) return false;
+    if (!flush()) {
+        fail(error_);
+        return false;
     }
-    if (::close(fd_) != 0 && ok) {
-        ok = false;
-        error_ = errno;
+    if (::fsync(fd_) != 0) {
+        fail(errno);
+        return false;
     }
-    fd_ = -1;
-    if (ok) {
-        // Without leave to replace, the rename itself is the check that the name is still free.
-        ok = existing_ == Existing::Keep ? renameNoReplace(tempPath_, path_)
-                                         : ::rename(tempPath_.c_str(), path_.c_str()) == 0;
-        if (!ok) error_ = errno;
-    }
-    if (!ok) {
-        failed_ = true;
-        ::unlink(tempPath_.c_str());
+    finished_ = true;
+    return true;
+}
+
+bool OutputFile::moveIntoPlace() {
+    if (fd_ < 0 || !finished_) return false;
+    // Without leave to replace, the rename itself is the check that the name is still free.
+    const bool moved = existing_ == Existing::Keep ? renameNoReplace(tempPath_, path_)
+                                                   : ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+    if (!moved) {
+        fail(errno);
+        return false;
     }
     tempPath_.clear();
-    return ok;
+    finished_ = false;
+    ::close(std::exchange(fd_, -1));  // every byte reached the disk before the rename
+    return true;
 }
 
 void OutputFile::discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    // Removed while still locked, so that no other run finds it unlocked in between.
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    finished_ = false;
     buffer_.clear();
 }
 
 void RunOutputs::startRecording(std::string recording) {
     recording_ = std::move(recording);
     failed_ = false;
+    held_.clear();
+}
+
+void RunOutputs::hold(OutputFile&& file, std::function<void(const OutputFile&)> onFailure) {
+    held_.push_back({std::move(file), std::move(onFailure)});
+}
+
+bool RunOutputs::publishRecording() {
+    bool ok = true;
+    for (Held& h : held_) {
+        if (h.file.moveIntoPlace()) continue;
+        ok = false;
+        failed_ = true;
+        if (h.onFailure) h.onFailure(h.file);
+    }
+    held_.clear();
+    return ok;
 }
 
 bool RunOutputs::isFree(const std::string& path, MessageSink& messages) {

@@ -1,14 +1,21 @@
 // An output file that is either complete or not there: the text goes to a temporary file beside
 // the target, which is flushed to the disk and renamed onto the target only when everything was
 // written. A failed or abandoned output leaves the target as it was. Beside it, the record of the
-// outputs one run has written, which keeps a later output of the run from replacing an earlier one.
+// outputs one run has written, which keeps a later output of the run from replacing an earlier one
+// and puts a recording's outputs in place together when the recording is done.
+//
+// Temporary files are named ".<name>.ephys-tmp-<process id>-<n>" and locked while they are
+// written. A run that was killed leaves its temporary files behind; the next output made in that
+// folder removes those of a process that is gone and that nobody holds locked.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "params/messages.h"
 
@@ -54,7 +61,12 @@ class OutputFile {
     // Writes what is buffered, flushes the file to the disk and moves it onto its path (replacing
     // a file there unless created with Existing::Keep). False, with the temporary file removed,
     // when anything failed.
-    bool publish();
+    bool publish() { return finish() && moveIntoPlace(); }
+    // The two steps of publish(): everything on the disk under the temporary name, then the
+    // rename. Between them the file is complete and still invisible under its own name.
+    bool finish();
+    bool moveIntoPlace();
+    bool finished() const { return finished_; }
     // Removes the temporary file; the target is not touched.
     void discard();
 
@@ -62,8 +74,11 @@ class OutputFile {
     static constexpr std::size_t kFlushSize = 1 << 16;
     bool flush();
 
+    void fail(int error);
+
     int fd_ = -1;
     bool failed_ = false;
+    bool finished_ = false;
     int error_ = 0;
     Existing existing_ = Existing::Replace;
     std::string path_;
@@ -91,9 +106,24 @@ class RunOutputs {
     void markFailed() { failed_ = true; }
     bool recordingFailed() const { return failed_; }
 
+    // Keeps a finished output of the current recording until publishRecording(). `onFailure`
+    // says why when it cannot be put in place then (the file tells its path and error()).
+    void hold(OutputFile&& file, std::function<void(const OutputFile&)> onFailure);
+    // Puts every held output in place, in the order they were held. One that cannot be (a file
+    // made meanwhile under a name not to be replaced) is reported and fails the recording; the
+    // others are still put in place. False when any failed.
+    bool publishRecording();
+    // Forgets the held outputs, removing their temporary files.
+    void discardRecording() { held_.clear(); }
+
   private:
+    struct Held {
+        OutputFile file;
+        std::function<void(const OutputFile&)> onFailure;
+    };
     std::string recording_;
     bool failed_ = false;
+    std::vector<Held> held_;
     std::map<std::string, std::string> writers_;  // output (folder identity and name) -> recording
 };
 

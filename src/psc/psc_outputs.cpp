@@ -542,10 +542,18 @@ bool pscOpenTextOutput(PscOutputFile& file, std::string_view directory, std::str
 }
 
 bool pscCloseTextOutput(PscOutputFile& file, MessageSink& messages, RunOutputs* outputs) {
-    if (file.publish()) return true;
-    std::string text = "Couldn't write the output file: " + file.path() + ".";
-    if (file.error() == EEXIST) text += "   A file of that name was made meanwhile; it is kept.";
-    messages.show(MessageKind::PlainError, kPlainErrorCaption, text);
+    auto report = [&messages](const OutputFile& f) {
+        std::string text = "Couldn't write the output file: ";
+        text.append(f.path()).append(".");
+        if (f.error() == EEXIST) text.append("   A file of that name was made meanwhile; it is kept.");
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, text);
+    };
+    // Within a run the output waits, complete, until the recording's outputs are all written.
+    if (outputs != nullptr ? file.finish() : file.publish()) {
+        if (outputs != nullptr) outputs->hold(std::move(file), report);
+        return true;
+    }
+    report(file);
     if (outputs != nullptr) outputs->markFailed();
     return false;
 }

@@ -271,6 +271,9 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
             pscExportText(fileName, run.outputDir, table, p, progress, messages, &run.outputs);
         if (p.exportScan == 'Y')
             pscExportScan(fileName, run.outputDir, table, p, header, progress, messages, &run.outputs);
+        // The recording's outputs appear together: a run killed while they are written leaves
+        // the earlier ones of the same names as they were.
+        run.outputs.publishRecording();
         result.outputsWritten = !run.outputs.recordingFailed();
     }
     if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;

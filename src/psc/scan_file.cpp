@@ -280,14 +280,21 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
         if (progress.pressedButton.load() == kProgressCancel) break;
     }
 
-    if (!file.publish()) {
-        if (file.error() == EEXIST)
-            messages.errorBox(std::string(kScanWriteError) + ": " + path +
-                              " was made meanwhile by another program; it is kept");
+    auto report = [&messages, path](const OutputFile& f) {
+        if (f.error() == EEXIST)
+            messages.errorBox(std::string(kScanWriteError)
+                                  .append(": ")
+                                  .append(path)
+                                  .append(" was made meanwhile by another program; it is kept"));
         else
             messages.errorBox(kScanWriteError);
+    };
+    // Within a run the file waits, complete, until the recording's outputs are all written.
+    if (outputs != nullptr ? !file.finish() : !file.publish()) {
+        report(file);
         return failed();
     }
+    if (outputs != nullptr) outputs->hold(std::move(file), report);
     return true;
 }
 

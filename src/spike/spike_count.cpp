@@ -387,7 +387,10 @@ bool SpikeRun::run(SpikeFileResult& result) {
         }
     }
     result.outputs = outputs.paths();
-    const bool written = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_);
+    // The recording's outputs appear together: a run killed while they are written leaves the
+    // earlier ones of the same names as they were.
+    const bool finished = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_, &runOutputs);
+    const bool written = runOutputs.publishRecording() && finished;
 
     if (file_.close() != kAbfOk) error("error closing file\n");
     result.ok = written && !runOutputs.recordingFailed();

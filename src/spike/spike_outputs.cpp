@@ -395,16 +395,21 @@ void SpikeOutputs::flushAll() {
         if (f.isOpen()) f.maybeFlush();
 }
 
-bool SpikeOutputs::finish(const std::string* fiTable, MessageSink& messages) {
+bool SpikeOutputs::finish(const std::string* fiTable, MessageSink& messages, RunOutputs* outputs) {
     bool ok = true;
+    auto report = [&messages](const OutputFile& f) {
+        messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                      "Error! Could not write the file " + f.path());
+    };
+    // Within a run each file waits, complete, until the recording's outputs are all written.
     auto complete = [&](SpikeTextFile& f) {
         if (!f.isOpen()) return;
-        const std::string path = f.path();
-        if (!f.publish()) {
-            messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                          "Error! Could not write the file " + path);
-            ok = false;
+        if (outputs != nullptr ? f.finish() : f.publish()) {
+            if (outputs != nullptr) outputs->hold(std::move(f), report);
+            return;
         }
+        report(f);
+        ok = false;
     };
     for (SpikeTextFile& f : l_) complete(f);
     if (k_.isOpen() && fiTable != nullptr) k_.put(*fiTable);

@@ -100,9 +100,10 @@ class SpikeOutputs {
     void writeSweep(const SpikeSweepRow& row);
 
     // Completes the files in the closing order L, K (with `fiTable` appended when given), B, U,
-    // M, V, X, and last N, each renamed into place. False, with a message, when one could not
-    // be written; the others are still completed.
-    bool finish(const std::string* fiTable, MessageSink& messages);
+    // M, V, X, and last N, each renamed into place, or with `outputs` held there until the run
+    // publishes the recording's outputs together. False, with a message, when one could not be
+    // written; the others are still completed.
+    bool finish(const std::string* fiTable, MessageSink& messages, RunOutputs* outputs = nullptr);
 
     // Drops every file of the run (nothing is renamed into place).
     void discard();

@@ -473,6 +473,10 @@ TEST(PscRunOutputs, AnOutputNameIsWrittenOnceInARunAndTheLaterRecordingFails) {
     // rec_0011 and rec_0111 share the summary's name (the seventh-last character becomes S).
     outputs.startRecording("rec_0011.abf");
     pscExportText(dir / "rec_0011.abf", "", first, p, progress, messages, &outputs);
+    // A recording's outputs appear together, when the run publishes them.
+    EXPECT_FALSE(fs::exists(dir / "REC_0S11.PRN"));
+    EXPECT_FALSE(fs::exists(dir / "REC_0011.PRN"));
+    EXPECT_TRUE(outputs.publishRecording());
     EXPECT_FALSE(outputs.recordingFailed());
     EXPECT_TRUE(messages.empty());
     const std::string summary = readFile(dir / "REC_0S11.PRN");
@@ -481,6 +485,7 @@ TEST(PscRunOutputs, AnOutputNameIsWrittenOnceInARunAndTheLaterRecordingFails) {
     // Another spelling of the same folder is the same output.
     outputs.startRecording("rec_0111.abf");
     pscExportText(dir.path() + "/./rec_0111.abf", "", second, p, progress, messages, &outputs);
+    EXPECT_TRUE(outputs.publishRecording());
     EXPECT_TRUE(outputs.recordingFailed());
     EXPECT_EQ(readFile(dir / "REC_0S11.PRN"), summary);
     ASSERT_EQ(messages.entries().size(), 1u);
@@ -511,7 +516,8 @@ TEST(PscOutputPublishing, AFileMadeMeanwhileUnderTheNameIsKept) {
     ASSERT_TRUE(pscOpenTextOutput(file, dir.path(), "cell_0012.PRN", 'N', messages, &outputs));
     file.write("rows\n");
     writeFile(dir / "CELL_0012.PRN", "the other program's table");
-    EXPECT_FALSE(pscCloseTextOutput(file, messages, &outputs));
+    EXPECT_TRUE(pscCloseTextOutput(file, messages, &outputs));  // complete, held for the recording
+    EXPECT_FALSE(outputs.publishRecording());
     EXPECT_EQ(readFile(dir / "CELL_0012.PRN"), "the other program's table");
     EXPECT_EQ(dir.names(), std::vector<std::string>{"CELL_0012.PRN"});  // no temporary file left
     EXPECT_TRUE(outputs.recordingFailed());
