@@ -73,7 +73,7 @@ void BM_ReadFrame(benchmark::State& state) {
     ephys::PscFrameBuffers buffers;
     buffers.resize(p.frameLength, p.sampleInterval);
     ephys::PscFrameReader reader;
-    reader.dataFile = file.fileDescriptor();
+    reader.recording = &file;
 
     int frame = 1;
     for (auto _ : state) {

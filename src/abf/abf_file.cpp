@@ -261,8 +261,8 @@ std::vector<AbfTag> AbfFile::readTags(int& error) const {
 }
 
 template <typename Out, typename Convert>
-int AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
-                         Convert convert, int& error) {
+std::int64_t AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
+                                  Convert convert, int& error) {
     using Raw = typename Convert::Raw;
     const int channels = header_.adcNumChannels;
     const std::int64_t start = header_.dataOffsetBytes + firstValue * static_cast<std::int64_t>(sizeof(Raw));
@@ -277,7 +277,7 @@ int AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t fra
             error = kAbfErrReadData;
             return 0;
         }
-        return static_cast<int>(frames);
+        return frames;
     }
     // Otherwise through a buffer small enough to stay in the processor's cache.
     std::vector<Raw>& scratch = scratchFor<Raw>();
@@ -309,7 +309,7 @@ int AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t fra
         }
         done += n;
     }
-    return static_cast<int>(frames);
+    return frames;
 }
 
 namespace {
@@ -327,6 +327,14 @@ struct Scaled {
     float scale;
     float offset;
     float operator()(std::int16_t raw) const { return static_cast<float>(raw) * scale + offset; }
+};
+
+// Stored floats brought to the caller's units by a factor alone.
+struct Multiplied {
+    using Raw = float;
+    static constexpr bool kIdentity = false;
+    float factor;
+    float operator()(float value) const { return value * factor; }
 };
 
 }  // namespace
@@ -353,8 +361,8 @@ int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>
     try {
         const int n = sweepLength(sweep);
         samples.resize(static_cast<std::size_t>(n));
-        const int got =
-            readChannel(position, sweepFirstValue(sweep), n, samples.data(), AsStored<std::int16_t>{}, error);
+        const auto got = static_cast<int>(readChannel(position, sweepFirstValue(sweep), n, samples.data(),
+                                                      AsStored<std::int16_t>{}, error));
         samples.resize(static_cast<std::size_t>(got));
         return got;
     } catch (const std::bad_alloc&) {
@@ -381,7 +389,7 @@ int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& value
     try {
         const int n = sweepLength(sweep);
         values.resize(static_cast<std::size_t>(n));
-        int got = 0;
+        std::int64_t got = 0;
         if (header_.dataFormat == kAbfFloatData) {
             got = readChannel(position, sweepFirstValue(sweep), n, values.data(), AsStored<float>{}, error);
         } else {
@@ -391,7 +399,57 @@ int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& value
                 got = readChannel(position, sweepFirstValue(sweep), n, values.data(), scaled, error);
         }
         values.resize(static_cast<std::size_t>(got));
-        return got;
+        return static_cast<int>(got);
+    } catch (const std::bad_alloc&) {
+        error = kAbfErrOutOfMemory;
+        return 0;
+    }
+}
+
+std::int64_t AbfFile::pointsAvailable(int position, std::int64_t first, std::int64_t count, std::size_t room,
+                                      int& error) const {
+    error = kAbfOk;
+    if (!isOpen()) {
+        error = kAbfErrNotOpen;
+        return -1;
+    }
+    const int channels = header_.adcNumChannels;
+    if (position < 0 || position >= channels || first < 0 || count < 0 ||
+        static_cast<std::uint64_t>(count) > room) {
+        error = kAbfErrBadArgument;
+        return -1;
+    }
+    const std::int64_t points = header_.actualAcqLength / channels;
+    return first >= points ? 0 : std::min(count, points - first);
+}
+
+std::int64_t AbfFile::readPoints(int position, std::int64_t first, std::int64_t count,
+                                 std::span<std::int16_t> out, int& error) {
+    const std::int64_t n = pointsAvailable(position, first, count, out.size(), error);
+    if (n < 0) return 0;
+    if (header_.dataFormat != kAbfInt16Data) {
+        error = kAbfErrDataFormat;
+        return 0;
+    }
+    if (n == 0) return 0;
+    try {
+        return readChannel(position, first * header_.adcNumChannels, n, out.data(), AsStored<std::int16_t>{},
+                           error);
+    } catch (const std::bad_alloc&) {
+        error = kAbfErrOutOfMemory;
+        return 0;
+    }
+}
+
+std::int64_t AbfFile::readPointsScaled(int position, std::int64_t first, std::int64_t count, float scale,
+                                       float offset, std::span<float> out, int& error) {
+    const std::int64_t n = pointsAvailable(position, first, count, out.size(), error);
+    if (n <= 0) return 0;
+    const std::int64_t firstValue = first * header_.adcNumChannels;
+    try {
+        if (header_.dataFormat == kAbfFloatData)
+            return readChannel(position, firstValue, n, out.data(), Multiplied{scale}, error);
+        return readChannel(position, firstValue, n, out.data(), Scaled{scale, offset}, error);
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
         return 0;
@@ -427,14 +485,10 @@ std::int64_t AbfFile::readData(std::int64_t first, std::int64_t count, std::span
         error = kAbfErrNotOpen;
         return 0;
     }
-    return abfReadData(fd_, header_, first, count, out, error);
-}
-
-std::int64_t abfReadData(int fd, const AbfHeader& header, std::int64_t first, std::int64_t count,
-                         std::span<std::byte> out, int& error) {
     error = kAbfOk;
+    const AbfHeader& header = header_;
     const std::int64_t size = header.bytesPerSample;
-    if (fd < 0 || first < 0 || count < 0 || (size != 2 && size != 4) || header.dataOffsetBytes <= 0) {
+    if (first < 0 || count < 0 || (size != 2 && size != 4) || header.dataOffsetBytes <= 0) {
         error = kAbfErrBadArgument;
         return 0;
     }
@@ -444,7 +498,7 @@ std::int64_t abfReadData(int fd, const AbfHeader& header, std::int64_t first, st
         error = kAbfErrBadArgument;
         return 0;
     }
-    if (!abf_detail::readFully(fd, header.dataOffsetBytes + first * size, out.data(),
+    if (!abf_detail::readFully(fd_, header.dataOffsetBytes + first * size, out.data(),
                                static_cast<std::size_t>(n * size))) {
         error = kAbfErrReadData;
         return 0;

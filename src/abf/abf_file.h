@@ -70,20 +70,34 @@ class AbfFile {
     // start-to-start (sweep duration when that is 0); gap-free pieces start at their position.
     double sweepStartMs(int sweep, int& error) const;
 
+    // A stretch of one channel regardless of sweeps: `count` sample points from point `first`
+    // (per-channel samples from the start of the data section) of the channel at `position` in
+    // the sampling sequence (0 .. channels - 1), de-interleaved into `out` (room for `count`).
+    // Reading stops at the end of the data. Returns the number of points read: 0 past the end,
+    // or 0 with `error` set on a bad argument or a failed read.
+    // Raw counts; int16 recordings only (kAbfErrDataFormat for float recordings).
+    std::int64_t readPoints(int position, std::int64_t first, std::int64_t count, std::span<std::int16_t> out,
+                            int& error);
+    // In the caller's units: int16 counts as raw x scale + offset; stored floats, which hold the
+    // channel's own units, as value x scale (the offset belongs to the counts and is not added).
+    std::int64_t readPointsScaled(int position, std::int64_t first, std::int64_t count, float scale,
+                                  float offset, std::span<float> out, int& error);
+
     // Direct access to the data section: `count` stored values from multiplexed index `first`,
     // copied as stored (little-endian int16 or float32, channels interleaved). Reading stops at
     // the end of the data section. Returns the number of values copied.
     std::int64_t readData(std::int64_t first, std::int64_t count, std::span<std::byte> out, int& error) const;
 
-    // Stored values (all channels) from the start of the data section to the first one of a
-    // sweep, and the file descriptor for callers that read frames themselves.
+    // Stored values (all channels) from the start of the data section to the first one of a sweep.
     std::int64_t sweepFirstValue(int sweep) const;
-    int fileDescriptor() const { return fd_; }
 
   private:
     template <typename Out, typename Convert>
-    int readChannel(int position, std::int64_t firstFrame, std::int64_t frames, Out* out, Convert convert,
-                    int& error);
+    std::int64_t readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
+                             Convert convert, int& error);
+    // Checks a range read and cuts it to the data; -1 with `error` set when it cannot be read.
+    std::int64_t pointsAvailable(int position, std::int64_t first, std::int64_t count, std::size_t room,
+                                 int& error) const;
     void reset() noexcept;
     template <typename Raw>
     std::vector<Raw>& scratchFor() {
@@ -109,12 +123,5 @@ class AbfFile {
     std::vector<std::int16_t> scratch16_;  // one read of interleaved frames
     std::vector<float> scratch32_;
 };
-
-// Reads stored values of the data section from an open file descriptor, bounded by the data
-// section that `header` describes (dataOffsetBytes, actualAcqLength, bytesPerSample). `out` must
-// hold count x bytesPerSample bytes. Returns the number of values read; 0 with `error` set on a
-// bad argument or a failed read.
-std::int64_t abfReadData(int fd, const AbfHeader& header, std::int64_t first, std::int64_t count,
-                         std::span<std::byte> out, int& error);
 
 }  // namespace ephys

@@ -18,33 +18,6 @@ constexpr int kBaselineSamples = 20;
 // uses vector instructions at -O2; each element is computed exactly as in a plain loop.
 constexpr std::int64_t kBlock = 8;
 
-// Channel `position` of `samples` interleaved frames of `channels` values, scaled, into `out`.
-void pickScaled(const std::int16_t* __restrict raw, int channels, int position, std::int64_t samples,
-                float scale, float offset, float* __restrict out) {
-    const std::int16_t* src = raw + position;
-    std::int64_t i = 0;
-    if (channels == 1) {
-        for (; i + kBlock <= samples; i += kBlock) {
-            for (std::int64_t j = 0; j < kBlock; ++j)
-                out[i + j] = static_cast<float>(src[i + j]) * scale + offset;
-        }
-    } else {
-        for (; i + kBlock <= samples; i += kBlock) {
-            for (std::int64_t j = 0; j < kBlock; ++j)
-                out[i + j] = static_cast<float>(src[(i + j) * channels]) * scale + offset;
-        }
-    }
-    for (; i < samples; ++i) out[i] = static_cast<float>(src[i * channels]) * scale + offset;
-}
-
-// The same for stored floats, which hold the channel's own units: `factor` brings them to pA (1000
-// for a channel in nA, else 1, which keeps every value as stored).
-void pickStored(const float* __restrict raw, int channels, int position, std::int64_t samples, float factor,
-                float* __restrict out) {
-    const float* src = raw + position;
-    for (std::int64_t i = 0; i < samples; ++i) out[i] = src[i * channels] * factor;
-}
-
 void subtract(float* values, std::int64_t n, float amount) {
     std::int64_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
@@ -223,25 +196,15 @@ int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, Psc
     const std::int64_t firstSample = static_cast<std::int64_t>(frameNumber - 1) * p.frameLength - kFrameLead;
     const std::int64_t lead = firstSample < 0 ? std::min(-firstSample, length) : 0;
     const std::int64_t wanted = length - lead;
-    const std::int64_t firstValue = (firstSample + lead) * channels;
 
-    // One read of all interleaved channels, into a buffer kept from frame to frame.
+    // The analysed channel in pA: counts scaled by the channel's scale and offset, stored floats
+    // (in the channel's units) by its scale alone.
     int error = kAbfOk;
     std::int64_t got = 0;
-    const auto values = static_cast<std::size_t>(wanted * channels);
-    if (p.floatData != 0) {
-        if (reader.raw32.size() < values) reader.raw32.resize(values);
-        const std::int64_t n = abfReadData(reader.dataFile, header, firstValue, wanted * channels,
-                                           std::as_writable_bytes(std::span(reader.raw32)), error);
-        got = n / channels;
-        pickStored(reader.raw32.data(), channels, position, got, p.channelScale, current + lead);
-    } else {
-        if (reader.raw16.size() < values) reader.raw16.resize(values);
-        const std::int64_t n = abfReadData(reader.dataFile, header, firstValue, wanted * channels,
-                                           std::as_writable_bytes(std::span(reader.raw16)), error);
-        got = n / channels;
-        pickScaled(reader.raw16.data(), channels, position, got, p.channelScale, p.channelOffset,
-                   current + lead);
+    if (reader.recording != nullptr) {
+        got = reader.recording->readPointsScaled(
+            position, firstSample + lead, wanted, p.channelScale, p.channelOffset,
+            std::span<float>(current + lead, static_cast<std::size_t>(wanted)), error);
     }
 
     if (got == 0) {

@@ -19,14 +19,13 @@
 
 namespace ephys {
 
-// Everything reading frames needs besides the parameter record and the header: the recording
-// opened for binary reading, the buffer one read of interleaved values lands in, and the filter
-// taps. A run keeps one reader for all its recordings, so neither the buffer nor the taps are
-// made again frame after frame.
+class AbfFile;
+
+// Everything reading frames needs besides the parameter record and the header: the open
+// recording the samples come from, and the filter taps. A run keeps one reader for all its
+// recordings, so the taps are not made again frame after frame.
 struct PscFrameReader {
-    int dataFile = -1;  // file descriptor of the recording; opened and closed by the caller
-    std::vector<std::int16_t> raw16;
-    std::vector<float> raw32;
+    AbfFile* recording = nullptr;  // opened and closed by the caller; none: frames read as 0
     GaussianTaps taps;
 };
 

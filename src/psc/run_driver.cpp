@@ -1,10 +1,6 @@
 #include "psc/run_driver.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -28,27 +24,6 @@ constexpr float kNoMinimum = 1e30f;
 // Frames the autoscaling letters O and T look at.
 constexpr int kScaleOneFrames = 1;
 constexpr int kScaleTenFrames = 10;
-
-// The recording opened for binary reading for the passes over its frames.
-class DataFile {
-  public:
-    explicit DataFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd_ < 0) openError_ = errno;
-    }
-    ~DataFile() { close(); }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    DataFile(const DataFile&) = delete;
-    DataFile& operator=(const DataFile&) = delete;
-    int fd() const { return fd_; }
-    int openError() const { return openError_; }  // errno of a failed opening
-
-  private:
-    int fd_;
-    int openError_ = 0;
-};
 
 // The percentage shown for the k-th of `count` frames (k from 0).
 int framePercent(int k, int count) {
@@ -245,19 +220,24 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     progress.pressedButton.store(0);
     if (file.close() != kAbfOk)
         messages.show(MessageKind::PlainError, kPlainErrorCaption, "error closing file\n");
-    DataFile data(fileName);
-    if (data.fd() < 0) {
+    // The recording opened again for the passes over its frames.
+    AbfFile data;
+    AbfHeader dataHeader;
+    abfResetHeader(dataHeader);
+    int dataPieceLength = 0;
+    int dataSweeps = 0;
+    int reason = kAbfOk;
+    if (data.open(fileName, dataHeader, dataPieceLength, dataSweeps, reason) == 0) {
         // The header was read a moment ago; the file has gone or turned unreadable since.
-        const int reason = data.openError() == ENOENT ? kAbfErrFileNotFound : kAbfErrOpenFile;
         messages.show(MessageKind::PlainError, kPlainErrorCaption,
                       "Error opening file\n" + abfOpenFailureLine(reason, fileName) + "\n");
         return result;
     }
-    run.reader.dataFile = data.fd();
+    run.reader.recording = &data;
 
     if (scaleFrames > 0) autoscalingPass(run, header, frames, scaleFrames, buffers);
     const bool completed = detectionPass(run, header, frames, buffers, table);
-    run.reader.dataFile = -1;
+    run.reader.recording = nullptr;
     data.close();
     // Events past the table's capacity are never dropped without a word.
     const std::string unstored = pscUnstoredEventsLine(fileName, table);
@@ -330,7 +310,7 @@ std::vector<PscRecordingOutcome> pscRunRecordings(PscRun& run, ParamTable& table
             progress.buttonEvent.reset();
             progress.hasExtraButtons = 0;
             p.autoscalingPass = 0;
-            run.reader.dataFile = -1;
+            run.reader.recording = nullptr;
             messages.errorBox("Out of memory for " + fileName);
             outcome.state = PscRecordingOutcome::State::Failed;
         }

@@ -1,9 +1,5 @@
 #include "psc/scan_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -15,6 +11,7 @@
 #include <vector>
 
 #include "abf/abf_error.h"
+#include "abf/abf_file.h"
 #include "psc/psc_outputs.h"
 
 namespace ephys {
@@ -56,28 +53,22 @@ void putFloat(ScanBlock& block, std::size_t offset, float value) {
 // The recording opened again for its samples. Positions count sample points (all channels).
 class RecordingSamples {
   public:
-    ~RecordingSamples() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool open(const std::string& path, const PscParameters& p, const AbfHeader& header) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) return false;
-        floatData_ = p.floatData != 0;
-        bytesPerSample_ = floatData_ ? 4 : 2;
-        channels_ = std::max(1, p.channelCount);
-        channel_ = p.channelNumber >= 0 && p.channelNumber < channels_ ? p.channelNumber : 0;
-        pointBytes_ = static_cast<std::int64_t>(bytesPerSample_) * channels_;
-        dataOffset_ = std::max<std::int64_t>(0, p.dataOffset);
-        // The data end: the frames of the recording, never beyond the data section or the file.
-        std::int64_t end = dataOffset_ + static_cast<std::int64_t>(std::max(0, p.frameLength)) *
-                                             std::max(0, p.frameCount) * pointBytes_;
-        if (header.actualAcqLength > 0)
-            end = std::min(end,
-                           dataOffset_ + static_cast<std::int64_t>(header.actualAcqLength) * bytesPerSample_);
-        struct stat st;
-        if (::fstat(fd_, &st) == 0) end = std::min<std::int64_t>(end, st.st_size);
-        points_ = std::max<std::int64_t>(0, (end - dataOffset_) / pointBytes_);
-        return true;
+    // Returns 0 or the recording module's reason why the recording cannot be opened.
+    int open(const std::string& path, const PscParameters& p) {
+        AbfHeader header;
+        abfResetHeader(header);
+        int pieceLength = 0;
+        int sweeps = 0;
+        int error = kAbfOk;
+        if (file_.open(path, header, pieceLength, sweeps, error) == 0) return error;
+        const int channels = std::max(1, p.channelCount);
+        channel_ = p.channelNumber >= 0 && p.channelNumber < channels ? p.channelNumber : 0;
+        floatData_ = header.dataFormat == kAbfFloatData;
+        // The frames of the recording, never beyond its data.
+        points_ = std::min<std::int64_t>(
+            static_cast<std::int64_t>(std::max(0, p.frameLength)) * std::max(0, p.frameCount),
+            header.actualAcqLength / std::max<int>(1, header.adcNumChannels));
+        return kAbfOk;
     }
 
     // `length` samples of the analysed channel from sample point `first` on; positions before the
@@ -90,22 +81,25 @@ class RecordingSamples {
         const std::int64_t last = first + static_cast<std::int64_t>(length) - 1;
         const std::int64_t lo = std::clamp<std::int64_t>(first, 0, points_ - 1);
         std::int64_t hi = std::clamp<std::int64_t>(last, 0, points_ - 1);
-        raw_.resize(static_cast<std::size_t>((hi - lo + 1) * pointBytes_));
-        const std::size_t got = readAt(dataOffset_ + lo * pointBytes_, raw_.data(), raw_.size());
-        const std::int64_t whole = static_cast<std::int64_t>(got) / pointBytes_;
-        if (whole == 0) return;
-        hi = lo + whole - 1;
+        const std::int64_t count = hi - lo + 1;
+        int error = kAbfOk;
+        std::int64_t got = 0;
+        if (!floatData_) {
+            counts_.resize(static_cast<std::size_t>(count));
+            got = file_.readPoints(channel_, lo, count, counts_, error);
+        } else {
+            values_.resize(static_cast<std::size_t>(count));
+            got = file_.readPointsScaled(channel_, lo, count, toPicoampere, 0.0f, values_, error);
+        }
+        if (got <= 0) return;
+        hi = lo + got - 1;
         for (std::size_t k = 0; k < length; ++k) {
-            const std::int64_t pos = std::clamp<std::int64_t>(first + static_cast<std::int64_t>(k), lo, hi);
-            const std::uint8_t* b = raw_.data() + (pos - lo) * pointBytes_ +
-                                    static_cast<std::int64_t>(channel_) * bytesPerSample_;
+            const auto at = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(first + static_cast<std::int64_t>(k), lo, hi) - lo);
             if (!floatData_) {
-                out[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+                out[k] = counts_[at];
             } else {
-                const std::uint32_t bits =
-                    static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-                    (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-                const float units = std::trunc(std::bit_cast<float>(bits) * toPicoampere / scale);
+                const float units = std::trunc(values_[at] / scale);
                 out[k] = std::isnan(units)
                              ? std::int16_t{0}
                              : static_cast<std::int16_t>(std::clamp(units, -32768.0f, 32767.0f));
@@ -114,27 +108,12 @@ class RecordingSamples {
     }
 
   private:
-    std::size_t readAt(std::int64_t offset, std::uint8_t* data, std::size_t size) {
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t k =
-                ::pread(fd_, data + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
-            done += static_cast<std::size_t>(k);
-        }
-        return done;
-    }
-
-    int fd_ = -1;
+    AbfFile file_;
     bool floatData_ = false;
-    int bytesPerSample_ = 2;
-    int channels_ = 1;
     int channel_ = 0;
-    std::int64_t pointBytes_ = 2;
-    std::int64_t dataOffset_ = 0;
     std::int64_t points_ = 0;
-    std::vector<std::uint8_t> raw_;
+    std::vector<std::int16_t> counts_;
+    std::vector<float> values_;
 };
 
 // The nearest sample point to a time (halves go up).
@@ -198,9 +177,8 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
     };
 
     RecordingSamples recording;
-    if (!recording.open(recordingName, p, header)) {
+    if (const int reason = recording.open(recordingName, p); reason != kAbfOk) {
         // The recording was analysed a moment ago; it has gone or turned unreadable since.
-        const int reason = errno == ENOENT ? kAbfErrFileNotFound : kAbfErrOpenFile;
         messages.show(MessageKind::PlainError, kPlainErrorCaption,
                       "Error opening file\n" + abfOpenFailureLine(reason, recordingName) + "\n");
         return failed();

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -648,6 +649,53 @@ TEST_F(AbfWriterTest, SweepStartsWithoutSynchArrayFollowTheStartToStartTime) {
             EXPECT_EQ(error, kAbfOk);
         }
     }
+}
+
+// Stretches of one channel read regardless of sweeps: across sweep boundaries, cut at the end of
+// the data, in counts or in the caller's units.
+TEST_F(AbfWriterTest, RangeReadsOfOneChannelCrossSweepsAndStopAtTheEnd) {
+    AbfWriteSpec spec = episodicSpec();  // 3 channels, 4 sweeps of 2000
+    ASSERT_TRUE(writeAbfFile(path("r.abf"), spec, rawData(3, 8000), kNoSync));
+    Opened o;
+    openFile(path("r.abf"), o);
+    int error = 0;
+
+    std::vector<std::int16_t> counts(40);
+    ASSERT_EQ(o.file.readPoints(1, 1980, 40, counts, error), 40);  // sweeps 1 and 2
+    EXPECT_EQ(error, kAbfOk);
+    for (int k = 0; k < 40; ++k) ASSERT_EQ(counts[static_cast<std::size_t>(k)], rawAt(1, 1980 + k)) << k;
+    EXPECT_EQ(o.file.readPoints(2, 7990, 40, counts, error), 10);
+    EXPECT_EQ(counts[9], rawAt(2, 7999));
+    EXPECT_EQ(o.file.readPoints(0, 8000, 40, counts, error), 0);
+    EXPECT_EQ(error, kAbfOk);
+
+    std::vector<float> values(5);
+    ASSERT_EQ(o.file.readPointsScaled(2, 4321, 5, 0.5F, -3.0F, values, error), 5);
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(values[static_cast<std::size_t>(k)], static_cast<float>(rawAt(2, 4321 + k)) * 0.5F - 3.0F);
+    }
+
+    // Refused: a channel position the recording does not have, a negative start, too little room.
+    for (const auto& [position, first, count] : {std::tuple{3, 0, 5}, {-1, 0, 5}, {0, -1, 5}, {0, 0, 6}}) {
+        EXPECT_EQ(o.file.readPointsScaled(position, first, count, 1.0F, 0.0F, values, error), 0);
+        EXPECT_EQ(error, kAbfErrBadArgument) << position << " " << first << " " << count;
+    }
+
+    // Float recordings: counts are refused, values take the factor and never the offset.
+    AbfWriteSpec floats = gapFreeSpec(2, 3000);
+    floats.format = AbfSampleFormat::Float32;
+    std::vector<std::vector<float>> stored(2, std::vector<float>(3000));
+    for (std::size_t k = 0; k < 3000; ++k) {
+        stored[0][k] = static_cast<float>(k) * 0.25F;
+        stored[1][k] = -static_cast<float>(k) * 0.125F;
+    }
+    ASSERT_TRUE(writeAbfFile(path("f.abf"), floats, stored, kNoSync));
+    Opened f;
+    openFile(path("f.abf"), f);
+    EXPECT_EQ(f.file.readPoints(0, 0, 5, counts, error), 0);
+    EXPECT_EQ(error, kAbfErrDataFormat);
+    ASSERT_EQ(f.file.readPointsScaled(1, 2995, 5, 1000.0F, 7.0F, values, error), 5);
+    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(values[k], stored[1][2995 + k] * 1000.0F) << k;
 }
 
 TEST_F(AbfWriterTest, GapFreeFloatRecordingReadsBackWithTheReader) {

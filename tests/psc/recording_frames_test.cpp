@@ -1,6 +1,5 @@
 #include "psc/recording_frames.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -50,23 +49,22 @@ std::string writeGapFree(const ScratchDir& dir, const std::vector<std::int16_t>&
     return path;
 }
 
-// A recording opened as a run opens it: header read, channel set up, data file open.
+// A recording opened as a run opens it: header read, channel set up, recording open for frames.
 struct OpenRecording {
     AbfHeader header;
+    AbfFile file;
     PscFrameReader reader;
     PscFrameBuffers buffers;
 
     OpenRecording(const std::string& path, PscParameters& p) {
         CapturedMessages messages;
         EXPECT_TRUE(GetInfo(p, path, messages));
-        AbfFile file;
         int perSweep = p.frameLengthSetting, sweeps = 0, error = 0;
         EXPECT_GT(file.open(path, header, perSweep, sweeps, error), 0);
         pscSetupChannel(header, p);
         buffers.resize(p.frameLength, p.sampleInterval);
-        reader.dataFile = ::open(path.c_str(), O_RDONLY);
+        reader.recording = &file;
     }
-    ~OpenRecording() { ::close(reader.dataFile); }
     int read(PscParameters& p, int frame) { return pscReadFrame(header, p, frame, buffers, reader); }
 };
 
