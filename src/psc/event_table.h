@@ -53,11 +53,13 @@ struct PscEventTable {
     }
     // Makes room for event row `row`, by half as many rows again as there are at least, so that
     // storing event after event costs little.
+    // The per-event vectors are checked on their own: the columns may already be longer, grown
+    // for the frames of a long recording.
     void reserveEventRow(std::size_t row) {
-        if (row < columns[kEventTime].size()) return;
-        const std::size_t rows =
-            std::max(row + 1, columns[kEventTime].size() + columns[kEventTime].size() / 2);
-        for (auto& c : columns) c.resize(rows, 0.0f);
+        if (row < eventType.size() && row < columns[kEventTime].size()) return;
+        const std::size_t rows = std::max(row + 1, eventType.size() + eventType.size() / 2);
+        for (auto& c : columns)
+            if (c.size() < rows) c.resize(rows, 0.0f);
         eventType.resize(rows, '\0');
         eventFrame.resize(rows, 0);
         eventWindow.resize(rows, 0);

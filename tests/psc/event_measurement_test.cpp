@@ -163,6 +163,16 @@ TEST_F(PscEventStorage, EventsPastTheCapAreTimedAndALiftedCapKeepsThemAll) {
                         ((row - 1) * 200.0f + 51) * 0.125f);
         EXPECT_EQ(all.eventType[static_cast<std::size_t>(row)], '1');
     }
+
+    // A long recording has more frames than the table has rows: its per-frame columns are longer
+    // already, and the per-event rows still grow with the events.
+    PscEventTable long_;
+    long_.reserveFrames(2 * events);
+    for (int k = 1; k <= events; ++k) ASSERT_TRUE(pscStoreEvent(long_, p, k, e, m)) << k;
+    EXPECT_EQ(long_.count(), events);
+    for (const auto* rows : {&long_.eventFrame, &long_.eventWindow})
+        EXPECT_GT(rows->size(), static_cast<std::size_t>(events));
+    EXPECT_EQ(long_.eventType.at(static_cast<std::size_t>(events)), '1');
 }
 
 // Frame of 200 samples of 0.125 ms: ignore 20 samples, stimulus at 80, direct excitation to 100,
