@@ -73,6 +73,20 @@ std::string oneLine(std::string_view s) {
     return out;
 }
 
+// A value as it is written: on one line, and within double quotes when the reader would
+// otherwise change it (it drops blanks at either end and one pair of enclosing quotes), so that
+// it reads back as it was set. Other values are written as they stand.
+std::string writtenValue(std::string_view value) {
+    std::string v = oneLine(value);
+    const bool blankAtEnd = !v.empty() && (isSpace(v.front()) || isSpace(v.back()));
+    const bool enclosed = v.size() >= 2 && v.front() == '"' && v.back() == '"';
+    if (!blankAtEnd && !enclosed) return v;
+    std::string quoted;
+    quoted.reserve(v.size() + 2);
+    quoted.append(1, '"').append(v).append(1, '"');
+    return quoted;
+}
+
 std::string reason(int err) {
     return std::generic_category().message(err);
 }
@@ -210,7 +224,9 @@ ProfileFile ProfileFile::parse(std::string_view text) {
         std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Every carriage return before the line feed belongs to the line end: a file that went
+        // through two CR LF conversions ends its lines CR CR LF.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         p.lines_.emplace_back(line);
     }
     return p;
@@ -246,7 +262,7 @@ bool ProfileFile::holdsBinary() const {
 void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {
     const std::string sec = oneLine(trim(section));
     const std::string name = oneLine(trim(key));
-    const std::string val = oneLine(value);
+    const std::string val = writtenValue(value);
     auto range = findSection(lines_, sec);
     if (!range) {
         if (!lines_.empty() && !trim(lines_.back()).empty()) lines_.emplace_back();

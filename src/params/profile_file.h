@@ -1,7 +1,8 @@
 // Profile files: the text format of the programs' ini files and of parameter files.
 // "[section]" lines and "key=value" lines; section and key names are compared without regard to
 // case; the first of duplicate keys (or sections) counts; every other line is kept as it stands
-// and in its order when the file is written again. Reads LF and CR LF line ends, writes LF.
+// and in its order when the file is written again. Reads LF and CR LF line ends (also CR CR LF:
+// every carriage return before the line feed is part of the line end), writes LF.
 // Saving writes a temporary file in the same folder and renames it over the old one, so a crash
 // or a full disk never leaves half a file and a failed write leaves the old file intact.
 #pragma once
@@ -35,6 +36,8 @@ class ProfileFile {
     // Sets a key: replaces the value of the first such key of the first such section in place,
     // or adds "key=value" after the section's last entry, or adds the section at the end of the
     // file. Line breaks in the value are written as blanks so that a value never makes new lines.
+    // A value with blanks at either end, or enclosed in double quotes, is written within double
+    // quotes, so that get() gives back what was set (line breaks aside).
     void set(std::string_view section, std::string_view key, std::string_view value);
     // Removes a key (every occurrence in the first such section).
     void remove(std::string_view section, std::string_view key);

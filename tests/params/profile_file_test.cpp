@@ -33,6 +33,36 @@ TEST(ProfileFileTest, LookupIgnoresCaseBlanksQuotesAndLaterDuplicates) {
     EXPECT_EQ(ProfileFile::parse(twice.text()).get("P", "iy"), "/h");
 }
 
+TEST(ProfileFileTest, CarriageReturnsBeforeALineEndBelongToIt) {
+    // A file that went through two CR LF conversions ends its lines CR CR LF; the value is the
+    // same as in the plain CR LF file, and the file is written back with LF line ends.
+    auto p = ProfileFile::parse("[P]\r\r\nk=v\r\r\nq= 2 \r\r\r\nmid=a\rb\r\r\nlast=x\r\r");
+    EXPECT_EQ(p.get("P", "k"), "v");
+    EXPECT_EQ(p.get("P", "q"), "2");
+    EXPECT_EQ(p.get("P", "mid"), "a\rb") << "a carriage return inside a line is part of it";
+    EXPECT_EQ(p.get("P", "last"), "x");
+    EXPECT_EQ(p.text(), "[P]\nk=v\nq= 2 \nmid=a\rb\nlast=x\n");
+    EXPECT_EQ(ProfileFile::parse(p.text()).get("P", "k"), "v");
+}
+
+TEST(ProfileFileTest, ValuesReadBackAsTheyWereSet) {
+    // Blanks at either end and enclosing double quotes are dropped by the reader, so such a value
+    // is written within quotes; any other value is written as it stands.
+    for (const std::string value :
+         {" lead", "trail\t", "\"quoted\"", "  ", "\"", "\"x\" ", "\"\"", "a \"b\" c", "plain", ""}) {
+        ProfileFile p;
+        p.set("S", "k", value);
+        EXPECT_EQ(p.get("S", "k"), value) << '[' << value << ']';
+        EXPECT_EQ(ProfileFile::parse(p.text()).get("S", "k"), value) << '[' << value << ']';
+        p.set("S", "k", value);  // replacing in place as well
+        EXPECT_EQ(p.get("S", "k"), value) << '[' << value << ']';
+    }
+    ProfileFile p;
+    p.set("S", "plain", "1..5, 7");
+    p.set("S", "padded", " 1..5 ");
+    EXPECT_EQ(p.text(), "[S]\nplain=1..5, 7\npadded=\" 1..5 \"\n");
+}
+
 TEST(ProfileFileTest, BinaryDataIsToldFromText) {
     // Settings text: tabs, CR LF, Latin-1 and UTF-8 micro signs, an old end-of-file mark.
     EXPECT_FALSE(ProfileFile::parse("[P]\r\nUnit\t=\xB5s\r\nunit2=\xC2\xB5s\r\n\x1A").holdsBinary());
