@@ -41,7 +41,23 @@ std::string savedValue(const ParamTable& table, std::size_t row) {
 // A refused value is shown up to this length in the message that names it.
 constexpr std::size_t kShownValueLength = 40;
 
-// Stores a value read from a file by the row's kind, without checks.
+// The key letter of a choice row that a value read from a file names: its first character,
+// as the programs have always read it, compared with the row's letters without regard to case
+// (as on the command line). NUL when it names none of them.
+char choiceLetter(const ParamRow& row, std::string_view value) {
+    if (value.empty() || value[0] == '\0' || row.keys == nullptr) return '\0';
+    const std::string_view keys = row.keys;
+    if (keys.find(value[0]) != std::string_view::npos) return value[0];
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(value[0])));
+    for (char key : keys) {
+        if (key == upper || key == lower) return key;
+    }
+    return '\0';
+}
+
+// Stores a value read from a file by the row's kind. Numbers are not checked here; a choice row
+// takes only one of its own letters and otherwise keeps its value.
 void loadValue(const ParamTable& table, std::size_t row, const std::string& value) {
     const ParamRow& r = table.rows[row];
     switch (r.kind()) {
@@ -55,7 +71,7 @@ void loadValue(const ParamTable& table, std::size_t row, const std::string& valu
             paramParseValue(table, row, value);
             break;
         case PK_CHOICE:
-            r.letter() = value[0];
+            if (const char letter = choiceLetter(r, value); letter != '\0') r.letter() = letter;
             break;
         case PK_YESNO:
             r.letter() = value[0] == '1' ? 'Y' : 'N';
@@ -77,11 +93,14 @@ double leadingInteger(std::string_view text) {
     return negative ? -value : value;
 }
 
-// Whether a number read from a file as paramLoad reads it is one the row takes: within the range
-// of its field and, with limits, within them. Other kinds are not checked here.
+// Whether a value read from a file as paramLoad reads it is one the row takes: a number within
+// the range of its field and, with limits, within them; a choice that names one of the row's
+// letters. Other kinds are not checked here.
 bool fileValueFits(const ParamRow& row, std::string_view value) {
     double x = 0.0;
     switch (row.kind()) {
+        case PK_CHOICE:
+            return choiceLetter(row, value) != '\0';
         case PK_INT:
             x = leadingInteger(value);
             if (x < std::numeric_limits<std::int32_t>::min() || x > std::numeric_limits<std::int32_t>::max())

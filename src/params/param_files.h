@@ -26,7 +26,8 @@ int paramSave(std::string_view section, const ParamTable& table, ProfileFile& pr
 int paramSave(std::string_view section, const ParamTable& table, const std::string& file,
               std::string* error = nullptr);
 
-// Reads every row back into the record; missing keys and empty values keep the current value.
+// Reads every row back into the record; missing keys and empty values keep the current value,
+// and so does a choice whose first character is none of the row's letters (in either case).
 void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile);
 
 // A value of a file that its row refused; the record keeps the row's current value.
@@ -37,9 +38,10 @@ struct RefusedParam {
 
 // paramLoad with the rows' rules: a number is read as far as it goes, as paramLoad reads it (the
 // programs' own files and "12abc" read as before), but a number outside the row's limits, or
-// beyond the range its field can hold, is refused and the row keeps its current value. Lists are
-// left to the run, which checks them against each recording; text, yes/no and choice values are
-// read as paramLoad reads them. Returns the refused rows in table order.
+// beyond the range its field can hold, is refused and the row keeps its current value. A choice
+// whose first character is none of the row's letters is refused the same way. Lists are left to
+// the run, which checks them against each recording; text and yes/no values are read as
+// paramLoad reads them. Returns the refused rows in table order.
 std::vector<RefusedParam> paramLoadChecked(std::string_view section, const ParamTable& table,
                                            const ProfileFile& profile);
 

@@ -163,7 +163,7 @@ bool paramApplySetting(const ParamTable& table, std::string_view assignment, std
             const char letter =
                 v.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(v[0]))) : '\0';
             if (letter == '\0' || keys.find(letter) == std::string_view::npos) {
-                error = std::string(r.label) + "\nmust be one of the letters " + std::string(keys) + "!";
+                error = paramErrorText(r);
                 return false;
             }
             r.letter() = letter;

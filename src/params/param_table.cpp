@@ -208,6 +208,10 @@ bool paramCheckText(const ParamTable& table, std::size_t row, std::string& text)
 
 std::string paramErrorText(const ParamRow& row) {
     std::string text = row.label;
+    if (row.kind() == PK_CHOICE) {
+        text.append("\nmust be one of the letters ").append(row.keys != nullptr ? row.keys : "").append("!");
+        return text;
+    }
     text += "\nmust be a";
     const bool list = row.kind() == PK_TEXT && row.hasLimits();
     if (list) {

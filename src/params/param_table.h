@@ -105,7 +105,7 @@ void paramParseValue(const ParamTable& table, std::size_t row, std::string_view 
 // list row whose lower limit is 0 the check completes an open end ".." in `text`.
 bool paramCheckText(const ParamTable& table, std::size_t row, std::string& text);
 
-// The "Parameter Error" text of a row.
+// The "Parameter Error" text of a row; for a choice row it names the row's key letters.
 std::string paramErrorText(const ParamRow& row);
 
 // Accepting checked text: numeric rows are parsed into the record and formatted again (10.50

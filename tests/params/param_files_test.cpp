@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace ephys {
 namespace {
@@ -116,7 +118,7 @@ TEST(ParamFiles, ReadsLikeAtoiAndAtofAndKeepsWhatIsMissing) {
     paramLoad(kParametersSection, t, profile);
     EXPECT_EQ(r.channel, 12) << "trailing letters, case-insensitive key, the first duplicate counts";
     EXPECT_EQ(r.exportScan, 'N') << "a yes/no value reads 'Y' only from a leading 1";
-    EXPECT_EQ(r.polarity, 'Z') << "a letter outside the keys is kept unchecked";
+    EXPECT_EQ(r.polarity, 'P') << "a letter outside the keys is not taken";
     EXPECT_EQ(r.flag, 0);
     EXPECT_EQ(r.frames, "");
     EXPECT_EQ(r.duration, 0.123456f);
@@ -206,6 +208,64 @@ TEST(ParamFiles, CheckedReadingRefusesNumbersOutsideTheirRows) {
     EXPECT_EQ(r.duration, 50.0f);
     EXPECT_EQ(count, -2147483647 - 1);
     EXPECT_EQ(gain, 1.5e-6f);
+}
+
+TEST(ParamFiles, ChoiceValuesMustBeOneOfTheRowsLetters) {
+    const std::string key = "Spike Polarity:Positive,Negative";
+    struct Case {
+        std::string value;
+        char read;  // the letter the row holds afterwards; the default 'P' when refused
+        bool refused;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"N", 'N', false},
+             {"n", 'N', false},         // a key letter in either case, as on the command line
+             {"Negative", 'N', false},  // the first character counts, as it always has
+             {"Zebra", 'P', true},
+             {"z", 'P', true},
+             {std::string(1, '\0'), 'P', true},
+             {"\x01", 'P', true},
+             {"\"N\"", 'N', false},  // one pair of enclosing quotes is the file's, not the value's
+             {"-", 'P', true},
+         }) {
+        const ProfileFile profile = ProfileFile::parse("[Parameters]\n" + key + "=" + c.value + "\n");
+        Record r;
+        ParamTable t = makeTable(r);
+        const std::vector<RefusedParam> refused = paramLoadChecked(kParametersSection, t, profile);
+        EXPECT_EQ(r.polarity, c.read) << c.value;
+        ASSERT_EQ(refused.size(), c.refused ? 1u : 0u) << c.value;
+        Record plain;
+        ParamTable t2 = makeTable(plain);
+        paramLoad(kParametersSection, t2, profile);
+        EXPECT_EQ(plain.polarity, c.read) << "unchecked reading takes no other letter either: " << c.value;
+        if (!c.refused) continue;
+        EXPECT_EQ(refused[0].row, 3u);
+        EXPECT_EQ(refused[0].value, c.value);
+    }
+    Record r;
+    ParamTable t = makeTable(r);
+    EXPECT_EQ(
+        paramRefusedText(t, {{3, "Zebra"}}, "/lab/set.prm"),
+        "Read from /lab/set.prm:\nSpike Polarity:Positive,Negative=Zebra\nmust be one of the letters PN!");
+}
+
+TEST(ParamFiles, TextValuesReadBackAsSaved) {
+    // Blanks at either end, quotes around the text or inside it, a lone quote: what is saved is
+    // what is read, also through a file on disk.
+    const std::vector<std::string> texts = {" 1..5",         "1..5 ",   "\t2\t", "\"1..3\"",           "\"",
+                                            "\"a\" b \"c\"", " \"x\" ", "   ",   std::string(799, ' ')};
+    for (const std::string& text : texts) {
+        Record r;
+        ParamTable t = makeTable(r);
+        r.frames = text;
+        ProfileFile profile;
+        paramSave(kParametersSection, t, profile);
+        Record back;
+        back.frames = "unchanged";
+        ParamTable t2 = makeTable(back);
+        paramLoad(kParametersSection, t2, ProfileFile::parse(profile.text()));
+        EXPECT_EQ(back.frames, text) << '[' << text << ']';
+    }
 }
 
 TEST(ParamFiles, OtherProgramsFilesSetOnlyMatchingLabels) {

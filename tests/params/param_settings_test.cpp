@@ -190,6 +190,7 @@ TEST(ParamSettings, BatchRefusesFileValuesOutsideTheirRowsAndFilesThatAreNotSett
     };
     const std::string good = write("good.prm", "[Parameters]\nFirst Channel (0-15)=12abc\n");
     const std::string high = write("high.prm", "[Parameters]\nFirst Channel (0-15)=100000\n");
+    const std::string letter = write("letter.prm", "[Parameters]\nDetection method:Threshold,RMS noise=X\n");
     const std::string binary = write("cell.abf", std::string("[Parameters]\nFlag=1\n\0\0\x80?ABF", 27));
     const std::string noSection = write("notes.txt", "First Channel (0-15)=3\n");
     using Outcome = BatchSettingsResult::Outcome;
@@ -204,6 +205,9 @@ TEST(ParamSettings, BatchRefusesFileValuesOutsideTheirRowsAndFilesThatAreNotSett
              {"", high, Outcome::RefusedValue,
               "Read from " + high + ":\nFirst Channel (0-15)=100000\nmust be an integer between 0 and 15!"},
              {high, good, Outcome::RefusedValue, "Read from " + high + ":"},
+             {"", letter, Outcome::RefusedValue,
+              "Read from " + letter +
+                  ":\nDetection method:Threshold,RMS noise=X\nmust be one of the letters TR!"},
              {"", binary, Outcome::UsageError, binary + " is not a parameter file: it holds binary data"},
              {binary, "", Outcome::UsageError, binary + " is not a settings file: it holds binary data"},
              {"", noSection, Outcome::UsageError,
