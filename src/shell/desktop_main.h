@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "shell/argument_bytes.h"
 #include "shell/screenshot_tour.h"
 
 namespace ephys {
@@ -49,7 +50,8 @@ int shellRunDesktop(int argc, char* argv[], const char* name, const char* filesH
         return 2;
     }
     Program program(std::forward<ProgramArgs>(args)...);
-    program.start(parser.positionalArguments());
+    // The files as the file system spells them, also names that are not UTF-8.
+    program.start(ArgumentBytes(argc, argv).positional(parser));
     startScreenshotTour(program);
     return QApplication::exec();
 }

@@ -161,16 +161,16 @@ QAction* MainWindow::action(int command) const {
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainWindow::start(const QStringList& arguments) {
+void MainWindow::start(const std::vector<std::string>& files) {
     readIni();
     applyFontSize();
     paramFileSetup(dialog_, *messages_);
     setCaption();
     setGoEnabled(false);
 
-    if (!arguments.isEmpty() && settings_.commandLine) {
+    if (!files.empty() && settings_.commandLine) {
         QMetaObject::invokeMethod(
-            this, [this, arguments] { settings_.commandLine(*this, arguments); }, Qt::QueuedConnection);
+            this, [this, files] { settings_.commandLine(*this, files); }, Qt::QueuedConnection);
         return;
     }
     const char mode = dialog_.mainWindowMode;

@@ -86,7 +86,8 @@ struct ShellSettings {
     // Asks a running run of its own to stop as soon as it can.
     std::function<void(MainWindow&)> stopRun;
     // Arguments given on the command line, after start-up.
-    std::function<void(MainWindow&, const QStringList&)> commandLine;
+    // The files named on the command line, as the file system spells them.
+    std::function<void(MainWindow&, const std::vector<std::string>&)> commandLine;
     // Around the parameter dialog (psctrawl watches the frame length rows).
     std::function<void(MainWindow&)> beforeEdit;
     std::function<void(MainWindow&)> afterEdit;
@@ -103,7 +104,7 @@ class MainWindow : public QMainWindow {
 
     // Start-up: preferences and parameters from the ini file, the whole ini file written back,
     // dialog size, parameter folder, then the command line or the first command.
-    void start(const QStringList& arguments);
+    void start(const std::vector<std::string>& files);
 
     const ShellSettings& settings() const { return settings_; }
     DialogRecord& dialog() { return dialog_; }

@@ -3,12 +3,11 @@
 // display into the main window; spktal and swg run on the GUI thread.
 #pragma once
 
-#include <QStringList>
-
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -36,7 +35,7 @@ class PsctrawlProgram {
     PsctrawlProgram(const PsctrawlProgram&) = delete;
     PsctrawlProgram& operator=(const PsctrawlProgram&) = delete;
 
-    void start(const QStringList& arguments) { window_->start(arguments); }
+    void start(const std::vector<std::string>& files) { window_->start(files); }
     MainWindow& window() { return *window_; }
     PscParameters& params() { return params_; }
     ParamTable& table() { return table_; }
@@ -51,7 +50,7 @@ class PsctrawlProgram {
   private:
     ShellSettings settings(std::vector<std::string> helpFolders);
     void selectFiles(MainWindow& w);
-    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+    void takeCommandLine(MainWindow& w, const std::vector<std::string>& files);
     void startRun(MainWindow& w);
     void stopRun();
     void runWorker();
@@ -87,13 +86,13 @@ class SpktalProgram {
     SpktalProgram(const SpktalProgram&) = delete;
     SpktalProgram& operator=(const SpktalProgram&) = delete;
 
-    void start(const QStringList& arguments) { window_->start(arguments); }
+    void start(const std::vector<std::string>& files) { window_->start(files); }
     MainWindow& window() { return *window_; }
     SpikeParams& params() { return params_; }
 
   private:
     bool run(MainWindow& w, std::string& resultText);
-    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+    void takeCommandLine(MainWindow& w, const std::vector<std::string>& files);
 
     SpikeParams params_;
     ParamTable table_;
@@ -108,7 +107,7 @@ class SwgProgram {
     SwgProgram(const SwgProgram&) = delete;
     SwgProgram& operator=(const SwgProgram&) = delete;
 
-    void start(const QStringList& arguments);
+    void start(const std::vector<std::string>& files);
     MainWindow& window() { return *window_; }
     WaveformParameters& params() { return params_; }
     // The name of the last file written.
@@ -116,7 +115,7 @@ class SwgProgram {
 
   private:
     bool run(MainWindow& w, std::string& resultText);
-    void takeCommandLine(MainWindow& w, const QStringList& arguments);
+    void takeCommandLine(MainWindow& w, const std::vector<std::string>& files);
 
     WaveformParameters params_;
     ParamTable table_;
@@ -127,6 +126,9 @@ class SwgProgram {
 
 // True when a command-line argument names a file of this kind (".abf", ".sca"): the extension
 // appears in the name, in any case.
-bool argumentHasExtension(const QString& argument, const QString& extension);
+bool argumentHasExtension(std::string_view argument, std::string_view extension);
+
+// A command-line file name made absolute against the current folder, its bytes kept.
+std::string argumentAbsolutePath(const std::string& argument);
 
 }  // namespace ephys

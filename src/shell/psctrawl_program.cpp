@@ -3,7 +3,10 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <string_view>
 #include <utility>
 
 #include "params/progress.h"
@@ -31,8 +34,17 @@ void onGuiThread(QObject* context, const std::function<void()>& work) {
 
 }  // namespace
 
-bool argumentHasExtension(const QString& argument, const QString& extension) {
-    return argument.contains(extension, Qt::CaseInsensitive);
+bool argumentHasExtension(std::string_view argument, std::string_view extension) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto found = std::search(argument.begin(), argument.end(), extension.begin(), extension.end(),
+                                   [&](char a, char b) { return lower(a) == lower(b); });
+    return found != argument.end() || extension.empty();
+}
+
+std::string argumentAbsolutePath(const std::string& argument) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(argument, ec);
+    return ec ? argument : absolute.lexically_normal().string();
 }
 
 PsctrawlProgram::PsctrawlProgram(std::vector<std::string> helpFolders) {
@@ -90,7 +102,9 @@ ShellSettings PsctrawlProgram::settings(std::vector<std::string> helpFolders) {
     s.afterOpen = [this](MainWindow& w) { selectFiles(w); };
     s.startRun = [this](MainWindow& w) { startRun(w); };
     s.stopRun = [this](MainWindow&) { stopRun(); };
-    s.commandLine = [this](MainWindow& w, const QStringList& args) { takeCommandLine(w, args); };
+    s.commandLine = [this](MainWindow& w, const std::vector<std::string>& files) {
+        takeCommandLine(w, files);
+    };
     s.beforeEdit = [this](MainWindow&) {
         editFrameLength_ = params_.frameLengthSetting;
         editOverride_ = params_.overrideFrameLength;
@@ -120,24 +134,22 @@ void PsctrawlProgram::selectFiles(MainWindow& w) {
     }
 }
 
-void PsctrawlProgram::takeCommandLine(MainWindow& w, const QStringList& arguments) {
+void PsctrawlProgram::takeCommandLine(MainWindow& w, const std::vector<std::string>& files) {
     // The arguments are the selection, as a multiple selection: each header is read by the run.
     w.selection.clear();
-    for (const QString& name : arguments)
-        w.selection.push_back(QFileInfo(name).absoluteFilePath().toStdString());
+    for (const std::string& name : files) w.selection.push_back(argumentAbsolutePath(name));
     w.singleFile = false;
-    w.fileTitle = arguments.front().toStdString();
+    w.fileTitle = files.front();
     w.startedFromCommandLine = true;
     params_.recordingInfoRead = 0;
     // The live display needs the window.
     w.show();
     w.setCaption();
     w.setGoEnabled(true);
-    if (argumentHasExtension(arguments.front(), ".abf")) {
+    if (argumentHasExtension(files.front(), ".abf")) {
         w.postCommand(kCommandGo);
     } else {
-        w.messages().show(MessageKind::Information, "This is not an ABF File!!",
-                          arguments.front().toStdString());
+        w.messages().show(MessageKind::Information, "This is not an ABF File!!", files.front());
     }
 }
 

@@ -2,6 +2,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,7 +57,9 @@ SpktalProgram::SpktalProgram() {
     s.aboutMenuText = "&About Spktal...";
     s.aboutTitle = "Windows Spike Detector";
     s.run = [this](MainWindow& w, std::string& text) { return run(w, text); };
-    s.commandLine = [this](MainWindow& w, const QStringList& args) { takeCommandLine(w, args); };
+    s.commandLine = [this](MainWindow& w, const std::vector<std::string>& files) {
+        takeCommandLine(w, files);
+    };
     window_ = std::make_unique<MainWindow>(std::move(s), table_);
 }
 
@@ -120,17 +123,16 @@ bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
     return ok;
 }
 
-void SpktalProgram::takeCommandLine(MainWindow& w, const QStringList& arguments) {
+void SpktalProgram::takeCommandLine(MainWindow& w, const std::vector<std::string>& files) {
     // Every recording named is counted on its own; anything else is refused.
-    for (const QString& argument : arguments) {
+    for (const std::string& argument : files) {
         if (!argumentHasExtension(argument, ".abf")) {
-            w.messages().show(MessageKind::Information, "This is not an ABF File!!", argument.toStdString());
+            w.messages().show(MessageKind::Information, "This is not an ABF File!!", argument);
             continue;
         }
-        const QFileInfo file(argument);
-        w.selection = {file.absoluteFilePath().toStdString()};
+        w.selection = {argumentAbsolutePath(argument)};
         w.singleFile = true;
-        w.fileTitle = file.fileName().toStdString();
+        w.fileTitle = std::filesystem::path(argument).filename().string();
         std::string text;
         if (run(w, text)) w.setCaption(text);
     }

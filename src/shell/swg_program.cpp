@@ -32,14 +32,16 @@ SwgProgram::SwgProgram() {
     s.aboutMenuText = "&About SWG...";
     s.aboutTitle = "Stimulus Waveform Generator";
     s.run = [this](MainWindow& w, std::string& text) { return run(w, text); };
-    s.commandLine = [this](MainWindow& w, const QStringList& args) { takeCommandLine(w, args); };
+    s.commandLine = [this](MainWindow& w, const std::vector<std::string>& files) {
+        takeCommandLine(w, files);
+    };
     window_ = std::make_unique<MainWindow>(std::move(s), table_);
 }
 
 SwgProgram::~SwgProgram() = default;
 
-void SwgProgram::start(const QStringList& arguments) {
-    window_->start(arguments);
+void SwgProgram::start(const std::vector<std::string>& files) {
+    window_->start(files);
     // The waveform files go into the data folder; ~/data is made on first use.
     std::error_code ignored;
     std::filesystem::create_directory(window_->dataDirectory, ignored);
@@ -78,12 +80,12 @@ bool SwgProgram::run(MainWindow& w, std::string& resultText) {
     return result.ok;
 }
 
-void SwgProgram::takeCommandLine(MainWindow& w, const QStringList& arguments) {
+void SwgProgram::takeCommandLine(MainWindow& w, const std::vector<std::string>& files) {
     // A scan file named on the command line starts one generator run (the file itself is not
     // read: the generator takes no input).
-    for (const QString& argument : arguments) {
+    for (const std::string& argument : files) {
         if (!argumentHasExtension(argument, ".sca")) {
-            w.messages().show(MessageKind::Information, "This is not a Scan File!!", argument.toStdString());
+            w.messages().show(MessageKind::Information, "This is not a Scan File!!", argument);
             continue;
         }
         w.enterDataDirectory();

@@ -28,6 +28,7 @@
 
 #include "abf/abf_writer.h"
 #include "params/profile_file.h"
+#include "shell/argument_bytes.h"
 #include "shell/graph_window.h"
 #include "shell/main_window.h"
 #include "shell/param_dialog.h"
@@ -444,6 +445,37 @@ class SpktalRunTest : public QObject {
         QVERIFY2(named, "the clash is named");
         QVERIFY(std::find(captured.texts.begin(), captured.texts.end(), "Error in Spkcensus") !=
                 captured.texts.end());
+    }
+
+    void commandLineRecordingWhoseNameIsNotUtf8IsCountedUnderThatName() {
+        // The name as the file system spells it: "\xff" is never part of UTF-8.
+        const std::string odd = dir_ + "/cell_\xff.abf";
+        fs::rename(recording_, odd);
+        std::string program = "spktal", argument = odd;
+        char* argv[] = {program.data(), argument.data()};
+        QCommandLineParser parser;
+        parser.addPositionalArgument("FILE", "recordings");
+        QVERIFY(parser.parse(QStringList{"spktal", QString::fromLocal8Bit(argument.c_str())}));
+        const std::vector<std::string> files = ArgumentBytes(2, argv).positional(parser);
+        QCOMPARE(files, std::vector<std::string>{odd});
+
+        writeIni("SPKTAL", 'O');
+        SpktalProgram spk;
+        Captured captured;
+        captured.attach(spk.window());
+        spk.params().newNameFormat = 'Y';
+        spk.start(files);
+        WhenReady done([&] { return spk.window().quitRequested(); },
+                       [] { QCoreApplication::exit(kFlowDone); });
+        QCOMPARE(runFlow(), kFlowDone);
+        QVERIFY2(fs::exists(dir_ + "/cell_\xffV.prn"), "the outputs are named after the recording");
+        QVERIFY(std::find(captured.texts.begin(), captured.texts.end(), "Error in Spkcensus") ==
+                captured.texts.end());
+        // Qt's own clean-up of the scratch folder cannot spell these names.
+        std::vector<fs::path> oddNames;
+        for (const fs::directory_entry& e : fs::directory_iterator(dir_))
+            if (e.path().filename().string().find('\xff') != std::string::npos) oddNames.push_back(e.path());
+        for (const fs::path& p : oddNames) fs::remove(p);
     }
 
   private:
