@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace ephys {
 
@@ -21,21 +22,6 @@ namespace {
 
 // Numbers the temporary files of this process, so that two outputs never share one.
 std::atomic<unsigned> tempCounter{0};
-
-// The folder part of a path ("." for a bare name) and the name after it.
-std::pair<std::string, std::string> splitPath(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {".", path};
-    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-// One key for every spelling of an output's path: the folder's device and inode, and the name.
-std::string outputKey(const std::string& path) {
-    const auto [folder, name] = splitPath(path);
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0) return path;
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "/" + name;
-}
 
 constexpr std::string_view kTempMarker = ".ephys-tmp-";
 
@@ -93,6 +79,18 @@ void removeStaleTemporaries(const std::string& folder) {
 
 }  // namespace
 
+std::size_t fileNameStart(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+std::string folderOf(std::string_view path) {
+    const std::size_t start = fileNameStart(path);
+    if (start == 0) return ".";
+    if (start == 1) return "/";
+    return std::string(path.substr(0, start - 1));
+}
+
 bool renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
@@ -110,7 +108,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       failed_(other.failed_),
       finished_(other.finished_),
       error_(other.error_),
-      existing_(other.existing_),
+      options_(other.options_),
+      keptMode_(other.keptMode_),
       path_(std::move(other.path_)),
       tempPath_(std::move(other.tempPath_)),
       buffer_(std::move(other.buffer_)) {
@@ -124,7 +123,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         failed_ = other.failed_;
         finished_ = other.finished_;
         error_ = other.error_;
-        existing_ = other.existing_;
+        options_ = other.options_;
+        keptMode_ = other.keptMode_;
         path_ = std::move(other.path_);
         tempPath_ = std::move(other.tempPath_);
         other.tempPath_.clear();
@@ -134,21 +134,28 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 }
 
 bool OutputFile::create(const std::string& path, Existing existing) {
+    Options options;
+    options.existing = existing;
+    return create(path, options);
+}
+
+bool OutputFile::create(const std::string& path, const Options& options) {
     discard();
     path_ = path;
     failed_ = false;
     finished_ = false;
     error_ = 0;
-    existing_ = existing;
+    options_ = options;
     struct stat st {};
-    // An existing output is replaced only when it could have been written over.
-    if (::stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && options.onlyWritable && (S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK) != 0)) {
         error_ = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
         return false;
     }
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    removeStaleTemporaries(slash == std::string::npos ? std::string(".") : path.substr(0, nameStart));
+    keptMode_ =
+        exists && options.keepMode && !S_ISDIR(st.st_mode) ? static_cast<int>(st.st_mode & 07777) : -1;
+    const std::size_t nameStart = fileNameStart(path);
+    removeStaleTemporaries(folderOf(path));
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string suffix(kTempMarker);
         suffix.append(std::to_string(::getpid()))
@@ -210,7 +217,11 @@ bool OutputFile::finish() {
         fail(error_);
         return false;
     }
-    if (::fsync(fd_) != 0) {
+    if (keptMode_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(keptMode_)) != 0) {
+        fail(errno);
+        return false;
+    }
+    if (options_.syncData && ::fsync(fd_) != 0) {
         fail(errno);
         return false;
     }
@@ -221,15 +232,30 @@ bool OutputFile::finish() {
 bool OutputFile::moveIntoPlace() {
     if (fd_ < 0 || !finished_) return false;
     // Without leave to replace, the rename itself is the check that the name is still free.
-    const bool moved = existing_ == Existing::Keep ? renameNoReplace(tempPath_, path_)
-                                                   : ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+    const bool moved = options_.existing == Existing::Keep ? renameNoReplace(tempPath_, path_)
+                                                           : ::rename(tempPath_.c_str(), path_.c_str()) == 0;
     if (!moved) {
-        fail(errno);
+        const int reason = errno;
+        if (reason == EEXIST && options_.existing == Existing::Keep) {
+            // The name was taken meanwhile: the file stays complete, for another name or for
+            // discard() (which the destructor does).
+            error_ = reason;
+            return false;
+        }
+        fail(reason);
         return false;
     }
     tempPath_.clear();
     finished_ = false;
     ::close(std::exchange(fd_, -1));  // every byte reached the disk before the rename
+    if (options_.syncFolder) {
+        // Makes the rename itself durable; a failure here does not undo the completed replacement.
+        const int folder = ::open(folderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
     return true;
 }
 
@@ -245,42 +271,6 @@ void OutputFile::discard() {
     }
     finished_ = false;
     buffer_.clear();
-}
-
-void RunOutputs::startRecording(std::string recording) {
-    recording_ = std::move(recording);
-    failed_ = false;
-    held_.clear();
-}
-
-void RunOutputs::hold(OutputFile&& file, std::function<void(const OutputFile&)> onFailure) {
-    held_.push_back({std::move(file), std::move(onFailure)});
-}
-
-bool RunOutputs::publishRecording() {
-    bool ok = true;
-    for (Held& h : held_) {
-        if (h.file.moveIntoPlace()) continue;
-        ok = false;
-        failed_ = true;
-        if (h.onFailure) h.onFailure(h.file);
-    }
-    held_.clear();
-    return ok;
-}
-
-bool RunOutputs::isFree(const std::string& path, MessageSink& messages) {
-    const auto it = writers_.find(outputKey(path));
-    if (it == writers_.end()) return true;
-    messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                  path + " is already an output of " + it->second + " in this run; the output of " +
-                      recording_ + " of that name is not written.");
-    failed_ = true;
-    return false;
-}
-
-void RunOutputs::take(const std::string& path) {
-    writers_.emplace(outputKey(path), recording_);
 }
 
 }  // namespace ephys

@@ -1,8 +1,7 @@
-// An output file that is either complete or not there: the text goes to a temporary file beside
-// the target, which is flushed to the disk and renamed onto the target only when everything was
-// written. A failed or abandoned output leaves the target as it was. Beside it, the record of the
-// outputs one run has written, which keeps a later output of the run from replacing an earlier one
-// and puts a recording's outputs in place together when the recording is done.
+// An output file that is either complete or not there, the one way every program and tool saves
+// a file (outputs, settings, waveforms, recordings): the bytes go to a temporary file beside the
+// target, which is flushed to the disk and renamed onto the target only when everything was
+// written. A failed or abandoned output leaves the target as it was.
 //
 // Temporary files are named ".<name>.ephys-tmp-<process id>-<n>" and locked while they are
 // written. A run that was killed leaves its temporary files behind; the next output made in that
@@ -10,14 +9,8 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <map>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "params/messages.h"
 
 namespace ephys {
 
@@ -25,6 +18,11 @@ namespace ephys {
 // meanwhile is never replaced. False with errno EEXIST when the name is taken. Where the file
 // system has no such rename, a hard link to the new name does the same.
 bool renameNoReplace(const std::string& from, const std::string& to);
+
+// Where the file name of a path starts (after its last '/').
+std::size_t fileNameStart(std::string_view path);
+// The folder of a path: "." for a bare name, "/" for a name in the root.
+std::string folderOf(std::string_view path);
 
 class OutputFile {
   public:
@@ -37,10 +35,22 @@ class OutputFile {
 
     // What publish() does when a file of the target's name is there by then.
     enum class Existing { Replace, Keep };
+    struct Options {
+        Existing existing = Existing::Replace;
+        // A file that is there is replaced only when it could have been written over (not a
+        // folder, not without write permission); off, any file is replaced.
+        bool onlyWritable = true;
+        bool keepMode = false;    // a replaced file's permissions carry over to the new one
+        bool syncData = true;     // the bytes reach the disk before the rename
+        bool syncFolder = false;  // and the rename itself after it
+    };
 
     // Creates the temporary file for `path`. False when it cannot be made, or when `path` exists
-    // and could not be written over (a folder, or a file without write permission).
+    // and may not be written over.
     bool create(const std::string& path, Existing existing = Existing::Replace);
+    bool create(const std::string& path, const Options& options);
+    // Another name to publish under (a name found taken by publish() with Existing::Keep).
+    void retarget(std::string path) { path_ = std::move(path); }
     bool isOpen() const { return fd_ >= 0; }
     bool failed() const { return failed_; }
     const std::string& path() const { return path_; }
@@ -65,6 +75,8 @@ class OutputFile {
     // The two steps of publish(): everything on the disk under the temporary name, then the
     // rename. Between them the file is complete and still invisible under its own name.
     bool finish();
+    // False when the rename failed; with Existing::Keep and the name taken (error() EEXIST) the
+    // file stays finished, so that it can be retargeted and moved again.
     bool moveIntoPlace();
     bool finished() const { return finished_; }
     // Removes the temporary file; the target is not touched.
@@ -80,51 +92,11 @@ class OutputFile {
     bool failed_ = false;
     bool finished_ = false;
     int error_ = 0;
-    Existing existing_ = Existing::Replace;
+    Options options_;
+    int keptMode_ = -1;  // the replaced file's permissions, when they carry over
     std::string path_;
     std::string tempPath_;
     std::string buffer_;
-};
-
-// The outputs one run has written, by recording. Within a run an output name is written once: a
-// later output of the same name (of a later recording, or again of the same one) is not written
-// and fails its recording.
-class RunOutputs {
-  public:
-    // The outputs that follow are the recording's.
-    void startRecording(std::string recording);
-    const std::string& recording() const { return recording_; }
-
-    // True when `path` names no output written earlier in the run. Otherwise says which two
-    // recordings share the name (a plain error box), marks the current recording failed and
-    // returns false: the output is to be skipped.
-    bool isFree(const std::string& path, MessageSink& messages);
-    // `path` is now an output of the current recording.
-    void take(const std::string& path);
-
-    // An output of the current recording was not written.
-    void markFailed() { failed_ = true; }
-    bool recordingFailed() const { return failed_; }
-
-    // Keeps a finished output of the current recording until publishRecording(). `onFailure`
-    // says why when it cannot be put in place then (the file tells its path and error()).
-    void hold(OutputFile&& file, std::function<void(const OutputFile&)> onFailure);
-    // Puts every held output in place, in the order they were held. One that cannot be (a file
-    // made meanwhile under a name not to be replaced) is reported and fails the recording; the
-    // others are still put in place. False when any failed.
-    bool publishRecording();
-    // Forgets the held outputs, removing their temporary files.
-    void discardRecording() { held_.clear(); }
-
-  private:
-    struct Held {
-        OutputFile file;
-        std::function<void(const OutputFile&)> onFailure;
-    };
-    std::string recording_;
-    bool failed_ = false;
-    std::vector<Held> held_;
-    std::map<std::string, std::string> writers_;  // output (folder identity and name) -> recording
 };
 
 }  // namespace ephys

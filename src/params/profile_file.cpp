@@ -9,6 +9,8 @@
 #include <system_error>
 #include <utility>
 
+#include "params/output_file.h"
+
 namespace ephys {
 
 namespace {
@@ -95,13 +97,6 @@ void setError(std::string* error, std::string message) {
     if (error) *error = std::move(message);
 }
 
-std::string folderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Follows symbolic links so that saving replaces the file a link points to and keeps the link.
 // A link to a file that does not exist yet resolves to that (future) file.
 bool resolveLinks(const std::string& path, std::string* resolved, int* err) {
@@ -130,34 +125,6 @@ bool resolveLinks(const std::string& path, std::string* resolved, int* err) {
     }
     *err = ELOOP;
     return false;
-}
-
-// The process umask without changing it (umask() itself would briefly alter it for all threads).
-mode_t currentUmask() {
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, f)) {
-            unsigned int mask = 0;
-            if (std::sscanf(buf, "Umask: %o", &mask) == 1) {
-                std::fclose(f);
-                return static_cast<mode_t>(mask & 0777);
-            }
-        }
-        std::fclose(f);
-    }
-    return 022;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // Lines [first, last) of the first section of that name; first is its "[name]" line.
@@ -313,19 +280,20 @@ bool ProfileFile::save(const std::string& path, std::string* error) const {
     std::string target;
     int err = 0;
     if (!resolveLinks(path, &target, &err)) {
-        setError(error, "Cannot write " + path + ": " + reason(err));
+        setError(error, std::string("Cannot write ").append(path).append(": ").append(reason(err)));
         return false;
     }
-    const std::string prefix = "Cannot write " + target + ": ";
+    const std::string prefix = std::string("Cannot write ").append(target).append(": ");
 
-    struct stat old;
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-
-    std::string temp = target + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        err = errno;
+    // The settings file keeps its permissions, and the new one is on the disk, name and all,
+    // before the save counts as done.
+    OutputFile file;
+    OutputFile::Options options;
+    options.onlyWritable = false;
+    options.keepMode = true;
+    options.syncFolder = true;
+    if (!file.create(target, options)) {
+        err = file.error();
         struct stat folder;
         if (err == ENOENT && ::stat(folderOf(target).c_str(), &folder) != 0) {
             setError(error, prefix + "the folder " + folderOf(target) + " does not exist");
@@ -336,25 +304,10 @@ bool ProfileFile::save(const std::string& path, std::string* error) const {
         }
         return false;
     }
-
-    auto fail = [&](int e, int openFd) {
-        if (openFd >= 0) ::close(openFd);
-        ::unlink(temp.c_str());
-        setError(error, prefix + reason(e));
+    file.write(text());
+    if (!file.publish()) {
+        setError(error, prefix + reason(file.error()));
         return false;
-    };
-
-    if (!writeAll(fd, text())) return fail(errno, fd);
-    if (::fsync(fd) != 0) return fail(errno, fd);
-    if (::fchmod(fd, mode) != 0) return fail(errno, fd);
-    if (::close(fd) != 0) return fail(errno, -1);
-    if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, -1);
-
-    // Make the rename itself durable; a failure here does not undo the completed replacement.
-    int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return true;
 }

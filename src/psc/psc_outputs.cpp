@@ -53,11 +53,6 @@ double ratio(double a, double b) {
     return b == 0.0 ? 0.0 : a / b;
 }
 
-std::size_t fileNameStart(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? 0 : slash + 1;
-}
-
 std::string joinPath(std::string_view directory, std::string_view name) {
     std::string path(directory);
     if (!path.empty() && path.back() != '/') path.push_back('/');

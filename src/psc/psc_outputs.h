@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "params/messages.h"
-#include "params/output_file.h"
 #include "params/progress.h"
+#include "params/run_outputs.h"
 #include "psc/event_table.h"
 #include "psc/psc_parameters.h"
 

@@ -12,9 +12,9 @@
 
 #include "abf/abf_header.h"
 #include "params/messages.h"
-#include "params/output_file.h"
 #include "params/param_table.h"
 #include "params/progress.h"
+#include "params/run_outputs.h"
 #include "psc/frame_buffers.h"
 #include "psc/psc_display.h"
 #include "psc/psc_parameters.h"

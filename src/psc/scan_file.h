@@ -12,8 +12,8 @@
 
 #include "abf/abf_header.h"
 #include "params/messages.h"
-#include "params/output_file.h"
 #include "params/progress.h"
+#include "params/run_outputs.h"
 #include "psc/event_table.h"
 #include "psc/psc_parameters.h"
 

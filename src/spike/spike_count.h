@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "params/messages.h"
-#include "params/output_file.h"
 #include "params/progress.h"
+#include "params/run_outputs.h"
 #include "plot/graph_record.h"
 #include "spike/spike_params.h"
 

@@ -9,11 +9,6 @@ namespace ephys {
 
 namespace {
 
-std::size_t fileNameStart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? 0 : slash + 1;
-}
-
 // The count of a sweep as the summary, frequency and raster files show it: empty for 0.
 void appendCountText(std::string& out, int count) {
     if (count != 0) appendFormat(out, "%d", count);

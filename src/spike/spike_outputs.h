@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "params/messages.h"
-#include "params/output_file.h"
+#include "params/run_outputs.h"
 #include "spike/spike_detector.h"
 #include "spike/spike_params.h"
 #include "spike/spike_text.h"

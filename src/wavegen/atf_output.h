@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "params/messages.h"
+#include "params/output_file.h"
 #include "params/progress.h"
 #include "wavegen/waveform_parameters.h"
 
@@ -50,7 +51,6 @@ class WaveOutputFile {
     WaveOutputFile() = default;
     WaveOutputFile(const WaveOutputFile&) = delete;
     WaveOutputFile& operator=(const WaveOutputFile&) = delete;
-    ~WaveOutputFile();
 
     // Creates the temporary file in `directory`. False with the reason in *error.
     bool create(std::string_view directory, std::string* error);
@@ -65,11 +65,8 @@ class WaveOutputFile {
     bool publish(std::string_view date, int& counter, MessageSink& messages, std::string* error);
 
   private:
-    void discard();
-
     std::string directory_;
-    std::string tempPath_;
-    int fd_ = -1;
+    OutputFile file_;
 };
 
 }  // namespace ephys

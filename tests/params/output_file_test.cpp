@@ -1,4 +1,4 @@
-#include "params/output_file.h"
+#include "params/run_outputs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
