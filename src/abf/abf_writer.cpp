@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include <system_error>
 
 #include "abf/abf_header_image.h"
+#include "params/output_file.h"
 
 namespace ephys {
 
@@ -29,24 +29,12 @@ std::string errnoText(int err) {
     return std::generic_category().message(err);
 }
 
-// ---- Output file ----------------------------------------------------------------------------
-
-bool writeAll(int fd, const void* data, std::size_t n, std::string& error) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (n > 0) {
-        const ssize_t done = ::write(fd, p, n);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            error = errnoText(errno);
-            return false;
-        }
-        p += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return true;
+// Writes bytes to the output file; false with the system's reason in `error`.
+bool writeAll(OutputFile& file, const void* data, std::size_t n, std::string& error) {
+    if (file.write(std::string_view(static_cast<const char*>(data), n))) return true;
+    error = errnoText(file.error() != 0 ? file.error() : EIO);
+    return false;
 }
-
-std::atomic<unsigned> tempCounter{0};
 
 // Stores an unsigned 16- or 32-bit value little-endian.
 template <typename U>
@@ -101,8 +89,7 @@ struct AbfWriter::State {
     Prepared p;
     AbfWriteOptions options;
     std::string target;
-    std::string temp;
-    int fd = -1;
+    OutputFile file;
     std::vector<std::uint8_t> buffer;
     std::size_t used = 0;
     std::int64_t written = 0;
@@ -110,16 +97,11 @@ struct AbfWriter::State {
 
     ~State() { discard(); }
 
-    void discard() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-        if (!temp.empty()) ::unlink(temp.c_str());
-        temp.clear();
-    }
+    void discard() { file.discard(); }
 
     bool flush(std::string& error) {
         if (used == 0) return true;
-        if (!writeAll(fd, buffer.data(), used, error)) return false;
+        if (!writeAll(file, buffer.data(), used, error)) return false;
         used = 0;
         return true;
     }
@@ -201,7 +183,7 @@ struct AbfWriter::State {
                 direct = data.size_bytes() >= buffer.size() / 2;
             }
             if (direct) {
-                if (flush(why) && writeAll(fd, data.data(), data.size_bytes(), why)) {
+                if (flush(why) && writeAll(file, data.data(), data.size_bytes(), why)) {
                     written += frames;
                     return true;
                 }
@@ -294,18 +276,17 @@ bool AbfWriter::open(const std::string& path, const AbfWriteSpec& spec, const Ab
             }
         }
 
-        for (int attempt = 0; attempt < 100 && st->fd < 0; ++attempt) {
-            st->temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
-            st->fd = ::open(st->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (st->fd < 0 && errno != EEXIST) break;
-        }
-        if (st->fd < 0) {
-            error_ = "Cannot write " + path + ": " + errnoText(errno);
-            st->temp.clear();
+        OutputFile::Options save;
+        save.existing = options.overwrite ? OutputFile::Existing::Replace : OutputFile::Existing::Keep;
+        save.onlyWritable = false;
+        save.syncData = options.syncToDisk;
+        save.syncFolder = options.syncToDisk;
+        if (!st->file.create(path, save)) {
+            error_ = "Cannot write " + path + ": " + errnoText(st->file.error());
             return false;
         }
         std::string why;
-        if (!writeAll(st->fd, st->p.head.data(), st->p.head.size(), why)) {
+        if (!writeAll(st->file, st->p.head.data(), st->p.head.size(), why)) {
             error_ = "Cannot write " + path + ": " + why;
             return false;
         }
@@ -370,48 +351,13 @@ bool AbfWriter::finish() {
     bool ok = st.flush(why);
     if (ok) {
         const std::vector<std::uint8_t> zeros(pad, 0);
-        ok = writeAll(st.fd, zeros.data(), zeros.size(), why) &&
-             writeAll(st.fd, st.p.tail.data(), st.p.tail.size(), why);
+        ok = writeAll(st.file, zeros.data(), zeros.size(), why) &&
+             writeAll(st.file, st.p.tail.data(), st.p.tail.size(), why);
     }
-    if (ok && st.options.syncToDisk && ::fsync(st.fd) != 0) {
-        why = errnoText(errno);
+    if (ok && !st.file.publish()) {
+        why = st.file.error() == EEXIST ? "the file exists (overwriting was not asked for)"
+                                        : errnoText(st.file.error());
         ok = false;
-    }
-    if (::close(st.fd) != 0 && ok) {
-        why = errnoText(errno);
-        ok = false;
-    }
-    st.fd = -1;
-    if (ok) {
-        int rc = 0;
-        if (st.options.overwrite) {
-            rc = ::rename(st.temp.c_str(), st.target.c_str());
-        } else {
-            rc = ::renameat2(AT_FDCWD, st.temp.c_str(), AT_FDCWD, st.target.c_str(), RENAME_NOREPLACE);
-            if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-                // File systems without the no-replace rename: a hard link fails just as well
-                // when the target exists.
-                rc = ::link(st.temp.c_str(), st.target.c_str());
-                if (rc == 0) ::unlink(st.temp.c_str());
-            }
-        }
-        if (rc != 0) {
-            why = errno == EEXIST ? "the file exists (overwriting was not asked for)" : errnoText(errno);
-            ok = false;
-        } else {
-            st.temp.clear();
-        }
-    }
-    if (ok && st.options.syncToDisk) {
-        const std::size_t slash = st.target.rfind('/');
-        const std::string folder = slash == std::string::npos ? "."
-                                   : slash == 0               ? "/"
-                                                              : st.target.substr(0, slash);
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
     }
     if (!ok) error_ = what + why;
     abort();

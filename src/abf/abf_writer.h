@@ -25,11 +25,12 @@
 //   that begins with the name of one of the vendor's programs, and the vendor's library takes at
 //   most 16 characters; hence the default "Clampex (ephys)".
 //
-// All writing goes to a temporary file beside the target ("<target>.tmp-<pid>-<n>"), renamed onto
-// the target only by a successful finish(). Every failure removes the temporary file, so a target
-// either is complete or is not touched (a crash of the process can leave the temporary file). An
-// existing target is replaced only when AbfWriteOptions::overwrite is set; without it the rename
-// itself refuses to replace a file that appeared meanwhile.
+// All writing goes through an output file (params/output_file.h): a temporary file beside the
+// target, renamed onto the target only by a successful finish(). Every failure removes the
+// temporary file, so a target either is complete or is not touched (one a killed process leaves
+// is removed by the next output made in that folder). An existing target is replaced only when
+// AbfWriteOptions::overwrite is set; without it the rename itself refuses to replace a file that
+// appeared meanwhile.
 //
 // Errors are reported by a false result and a message (AbfWriter::error()). No exception leaves
 // these functions; running out of memory is reported as an error as well.

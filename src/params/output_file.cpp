@@ -182,10 +182,10 @@ bool OutputFile::create(const std::string& path, const Options& options) {
     return false;
 }
 
-bool OutputFile::flush() {
+bool OutputFile::writeNow(std::string_view bytes) {
     std::size_t done = 0;
-    while (!failed_ && done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    while (!failed_ && done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             failed_ = true;
@@ -194,12 +194,19 @@ bool OutputFile::flush() {
         }
         done += static_cast<std::size_t>(n);
     }
+    return !failed_;
+}
+
+bool OutputFile::flush() {
+    writeNow(buffer_);
     buffer_.clear();
     return !failed_;
 }
 
 bool OutputFile::write(std::string_view bytes) {
     if (fd_ < 0 || failed_) return false;
+    // Large blocks go out as they are, without a copy into the buffer.
+    if (bytes.size() >= kFlushSize) return flush() && writeNow(bytes);
     buffer_.append(bytes);
     if (buffer_.size() >= kFlushSize) return flush();
     return true;

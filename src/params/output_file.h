@@ -85,6 +85,7 @@ class OutputFile {
   private:
     static constexpr std::size_t kFlushSize = 1 << 16;
     bool flush();
+    bool writeNow(std::string_view bytes);
 
     void fail(int error);
 
