@@ -2,7 +2,7 @@
 
 namespace ephys {
 
-void pscBuildParamTable(PscParameters& p, ParamTable& table, MessageSink& messages) {
+void pscBuildParamTable(PscSettings& p, ParamTable& table, MessageSink& messages) {
     table.rows.clear();
     table.rowCapacity = kPscRowCapacity;
     table.pageCapacity = kPscPageCapacity;

@@ -1,7 +1,8 @@
-// The PSC detector's parameter record and its parameter table. The record holds the 58 settings
-// that the tabbed dialog edits and the parameter files keep, and beside them the run state of the
-// current recording (header values, frame layout, display limits, the detector's carried state),
-// which has no row and is never saved.
+// The PSC detector's parameter record and its parameter table. The settings (PscSettings: the 58
+// rows the tabbed dialog edits and the parameter files keep, and the batch-only event limit) are
+// kept apart from the run state of the current recording, which has no row and is never saved:
+// its layout (PscRecordingLayout), the detector's carried state (PscDetectorState) and the live
+// display's transforms (PscDisplayState). PscParameters, the record a run works on, is all four.
 #pragma once
 
 #include <array>
@@ -28,7 +29,7 @@ inline constexpr std::size_t kPscFramesRow = 0;
 
 // Yes/no fields hold 'Y' or 'N'; the zero character means "never set" (shown unticked, saved as
 // unticked). Choice fields hold the key letter of the chosen option, or the zero character.
-struct PscParameters {
+struct PscSettings {
     char autoScaling = 'T';       // "Automatic Vertical Scaling:All,One,Ten,Full,Same"
     char axes = 'N';              // "Axes"
     char individualTraces = 'Y';  // "Individual traces "
@@ -89,12 +90,6 @@ struct PscParameters {
 
     std::string frames;  // "Frames": list of frame numbers to analyse
 
-    // Run driver state.
-    std::int32_t recordingInfoRead = 0;  // 1: the header of the single chosen file is already read
-    std::int32_t traceCount = 2;         // current and dI/dt
-    std::int32_t detectorStarted = 0;    // 0 at the start of every run; set on the first frame
-    std::int32_t autoscalingPass = 0;    // 1 while the autoscaling pass runs
-    std::string fileName;                // the recording as the user chose it
     // Events one recording stores at most (the event table's 63999 rows); 0: no limit. Only the
     // batch command line changes it; it is no row of the parameter table.
     std::int32_t maxStoredEvents = 63999;
@@ -108,7 +103,13 @@ struct PscParameters {
     char invertedThresholdMode = '\0';    // "Threshold: Percent Pk,Detect percent,Abs."
     std::int32_t channelNumber = 0;       // "Channel number": position in the sampling sequence
 
-    // The current recording and its frames.
+    char firstCrossingHalfWidth = '\0';  // "Use First Crossing for HW ?"; anything but 'N' is yes
+};
+
+// The recording being analysed and its frames, as the header and the frame settings give them.
+struct PscRecordingLayout {
+    std::string fileName;                // the recording as the user chose it
+    std::int32_t recordingInfoRead = 0;  // 1: the header of the single chosen file is already read
     std::int32_t framesAreEpisodes = 0;  // 1: the recording's episodes are the frames
     std::int32_t frameLength = 0;        // samples per frame in this run
     float frameDuration = 0.0f;          // ms, frameLength × sampleInterval
@@ -126,23 +127,32 @@ struct PscParameters {
     std::int32_t channelCount = 0;      // interleaved channels
     std::vector<std::int32_t> timeMap;  // acquisition position of every acquired sample
     std::int32_t timeMapLength = 0;     // samples acquired (all channels together)
+};
 
-    // Vertical transform of each trace's panel, saved after its axis is drawn.
+// The detector's state, carried from frame to frame of one recording and started afresh for each.
+struct PscDetectorState {
+    std::int32_t detectorStarted = 0;  // 0 at the start of every run; set on the first frame
+    std::int32_t autoscalingPass = 0;  // 1 while the autoscaling pass runs
+    float carriedBaseline = 1e30f;     // 1e30: no baseline yet
+    std::int32_t baselineValid = 1;    // set: the next event starts as type 1
+    std::int32_t triggerState = 0;     // 0 idle, 1 beyond the level, 2 confirmed, 3 falling back
+};
+
+// The live display's traces and the vertical transform of each trace's panel, saved after its
+// axis is drawn.
+struct PscDisplayState {
+    std::int32_t traceCount = 2;  // current and dI/dt
     std::array<float, 2> traceScaleY{};
     std::array<float, 2> traceOffsetY{};
-
-    // Detector state carried from frame to frame.
-    float carriedBaseline = 1e30f;   // 1e30: no baseline yet
-    std::int32_t baselineValid = 1;  // set: the next event starts as type 1
-    std::int32_t triggerState = 0;   // 0 idle, 1 beyond the level, 2 confirmed, 3 falling back
-
-    char firstCrossingHalfWidth = '\0';  // "Use First Crossing for HW ?"; anything but 'N' is yes
 };
+
+// What a run works on: the settings and the run state of the current recording.
+struct PscParameters : PscSettings, PscRecordingLayout, PscDetectorState, PscDisplayState {};
 
 // Fills the table with the 58 rows in display order on the pages "Input", "Detect", "Reject",
 // "Inverted events", "Sweep Mode", "Output" and "Scaling". The "Frames" row takes its limits
 // from the record's first and last frame.
-void pscBuildParamTable(PscParameters& p, ParamTable& table, MessageSink& messages);
+void pscBuildParamTable(PscSettings& p, ParamTable& table, MessageSink& messages);
 
 // A recording of frameCount frames was read: "Frames" then accepts 1 .. frameCount.
 void pscSetFramesLimits(ParamTable& table, int frameCount);

@@ -204,10 +204,7 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     buffers.resize(p.frameLength, static_cast<double>(p.sampleInterval));
     table.setCount(0);
     // The detector starts every recording afresh.
-    p.detectorStarted = 0;
-    p.carriedBaseline = 1e30f;
-    p.baselineValid = 1;
-    p.triggerState = 0;
+    static_cast<PscDetectorState&>(p) = PscDetectorState{};
 
     const std::vector<std::int32_t> frames =
         expandNumberList(p.frames, 1, p.frameCount).value_or(std::vector<std::int32_t>{});
