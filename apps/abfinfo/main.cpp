@@ -10,7 +10,6 @@
 #include <QCryptographicHash>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -25,6 +24,7 @@
 #include "abf/abf_header.h"
 #include "abf/abf_stimulus.h"
 #include "shell/argument_bytes.h"
+#include "shell/command_line_basics.h"
 
 using namespace ephys;
 
@@ -443,7 +443,7 @@ void printText(const Info& in) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("abfinfo");
-    std::setlocale(LC_NUMERIC, "C");
+    useCNumbers();
     QCommandLineParser parser;
     parser.setApplicationDescription("What is in an ABF recording.");
     parser.addHelpOption();
@@ -458,16 +458,16 @@ int main(int argc, char** argv) {
     // The names as the file system spells them, whatever their encoding.
     const std::vector<std::string> files = ArgumentBytes(argc, argv).positional(parser);
     if (files.empty()) {
-        std::fprintf(stderr, "abfinfo: name at least one recording (abfinfo --help)\n");
-        return 2;
+        printUsageError("abfinfo", "name at least one recording (abfinfo --help)");
+        return kExitUsage;
     }
-    int status = 0;
+    int status = kExitDone;
     std::vector<std::string> objects;
     for (const std::string& path : files) {
         Info info;
         if (!describe(path, info, !parser.isSet(noData))) {
             std::fprintf(stderr, "abfinfo: %s: %s\n", path.c_str(), info.error.c_str());
-            status = 1;
+            status = kExitFailed;
             continue;
         }
         if (parser.isSet(json)) {

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -15,6 +14,7 @@
 #include "abf/abf_writer.h"
 #include "abf/synthetic_recording.h"
 #include "shell/argument_bytes.h"
+#include "shell/command_line_basics.h"
 
 using namespace ephys;
 
@@ -77,7 +77,9 @@ bool number(const Options& o, const QCommandLineOption& option, double& value) {
     if (!o.parser.isSet(option) && option.defaultValues().isEmpty()) return true;
     value = o.parser.value(option).toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
-        std::fprintf(stderr, "abfsynth: --%s needs a number\n", option.names().first().toUtf8().constData());
+        printUsageError(
+            "abfsynth",
+            std::string("--").append(option.names().first().toStdString()).append(" needs a number"));
         return false;
     }
     return true;
@@ -135,24 +137,24 @@ bool writeSamples(AbfWriter& writer, int sweepCount, std::int64_t perSweep, int 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("abfsynth");
-    std::setlocale(LC_NUMERIC, "C");
+    useCNumbers();
     Options o;
     o.parser.process(app);
     if (!o.parser.isSet(o.out)) {
-        std::fprintf(stderr, "abfsynth: --out FILE is needed (abfsynth --help)\n");
-        return 2;
+        printUsageError("abfsynth", "--out FILE is needed (abfsynth --help)");
+        return kExitUsage;
     }
     // The name as the file system spells it, whatever its encoding.
     const std::string out = ArgumentBytes(argc, argv).value(o.parser, o.out);
     const std::string kind = o.parser.value(o.kind).toStdString();
     if (kind != "psc" && kind != "spikes") {
-        std::fprintf(stderr, "abfsynth: --kind is psc or spikes\n");
-        return 2;
+        printUsageError("abfsynth", "--kind is psc or spikes");
+        return kExitUsage;
     }
     const std::string sampleFormat = o.parser.value(o.format).toStdString();
     if (sampleFormat != "int16" && sampleFormat != "float32") {
-        std::fprintf(stderr, "abfsynth: --format is int16 or float32\n");
-        return 2;
+        printUsageError("abfsynth", "--format is int16 or float32");
+        return kExitUsage;
     }
     double seed = 1, interval = 50, duration = 60, sweepLength = 0, sweepsValue = 0, rate = 5, rise = 0.5,
            decay = 5, amplitude = 30, amplitudeSd = 0.3, drift = 0, driftHz = 0.1, minGap = 0, channels = 1,
@@ -179,14 +181,13 @@ int main(int argc, char** argv) {
                                                                         {&o.stepLength, &stepLength},
                                                                         {&o.rheobase, &rheobase},
                                                                         {&o.gain, &gain}}) {
-        if (!number(o, *option, *value)) return 2;
+        if (!number(o, *option, *value)) return kExitUsage;
     }
     if (!(interval >= 1 && interval <= 1e6) || seed < 0 || duration <= 0 || sweepsValue < 0 ||
         !(channels >= 1 && channels <= 16) || sweepLength < 0) {
-        std::fprintf(
-            stderr,
-            "abfsynth: an option is out of range (interval 1..1e6 us, channels 1..16, lengths > 0)\n");
-        return 2;
+        printUsageError("abfsynth",
+                        "an option is out of range (interval 1..1e6 us, channels 1..16, lengths > 0)");
+        return kExitUsage;
     }
 
     AbfWriteSpec spec;
@@ -201,8 +202,8 @@ int main(int argc, char** argv) {
         bool ok = false;
         const double at = t.left(colon).toDouble(&ok);
         if (colon < 0 || !ok) {
-            std::fprintf(stderr, "abfsynth: a tag reads SECONDS:COMMENT\n");
-            return 2;
+            printUsageError("abfsynth", "a tag reads SECONDS:COMMENT");
+            return kExitUsage;
         }
         spec.tags.push_back({at, false, t.mid(colon + 1).toStdString(), 1});
     }
@@ -249,7 +250,7 @@ int main(int argc, char** argv) {
                           }) ||
             !writer.finish()) {
             std::fprintf(stderr, "abfsynth: %s\n", writer.error().c_str());
-            return 1;
+            return kExitFailed;
         }
         truth = "sweep,onset_s,peak_s,amplitude_pA,rise_10_90_ms,tau_decay_ms\n";
         for (const PscEventTruth& e : synth.events()) {
@@ -290,7 +291,7 @@ int main(int argc, char** argv) {
                           }) ||
             !writer.finish()) {
             std::fprintf(stderr, "abfsynth: %s\n", writer.error().c_str());
-            return 1;
+            return kExitFailed;
         }
         truth = "sweep,channel,peak_s\n";
         for (const SpikeTruth& t : synth.spikes())
@@ -304,12 +305,12 @@ int main(int argc, char** argv) {
     const std::string truthFile = truthPath(out, ".truth.csv");
     if (!writeText(truthFile, truth) || (!steps.empty() && !writeText(truthPath(out, ".steps.csv"), steps))) {
         std::fprintf(stderr, "abfsynth: could not write the ground truth beside %s\n", out.c_str());
-        return 1;
+        return kExitFailed;
     }
     if (writer.clippedSamples() > 0) {
         std::fprintf(stderr, "abfsynth: %lld samples were beyond the 16-bit range and were clipped\n",
                      static_cast<long long>(writer.clippedSamples()));
     }
     std::printf("%s\n%s\n", out.c_str(), truthFile.c_str());
-    return 0;
+    return kExitDone;
 }

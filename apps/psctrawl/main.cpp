@@ -6,7 +6,6 @@
 #include <QIcon>
 #include <QStringList>
 
-#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -23,17 +22,17 @@
 #include "params/progress.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "psctrawl/psctrawl_program.h"
 #include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
+#include "shell/command_line_basics.h"
 #include "shell/desktop_main.h"
-#include "shell/programs.h"
-#include "shell/screenshot_tour.h"
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using ephys::kExitDone;
+using ephys::kExitFailed;
+using ephys::kExitUsage;
 
 // True when a "LABEL=VALUE" setting names the "Frames" row.
 bool setsFrames(const ephys::ParamTable& table, std::string_view setting) {
@@ -134,8 +133,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
 // --batch and --help: the command-line program, no display needed.
 int consoleMain(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+    ephys::useCNumbers();
     QCoreApplication::setApplicationName("psctrawl");
 
     QCommandLineParser parser;

@@ -3,12 +3,10 @@
 // main window and never shows it.
 #pragma once
 
-#include <QtGlobal>
-
 #include "params/messages.h"
 #include "shell/main_window.h"
-#include "shell/programs.h"
 #include "shell/qt_messages.h"
+#include "spktal/spktal_program.h"
 
 namespace ephys {
 
@@ -16,8 +14,6 @@ class DesktopSpktal final : public SpktalProgram {
   public:
     // The main window goes with the program (SpktalProgram's destructor, right after this).
     ~DesktopSpktal() {
-        // The screenshot tour ends the program by itself: no one would be there to close the box.
-        if (!qEnvironmentVariableIsEmpty("EPHYS_SCREENSHOT_DIR")) return;
         window().hide();
         window().messages().show(MessageKind::Information, "endingnow", "endining");
     }

@@ -8,7 +8,6 @@
 #include <QIcon>
 #include <QStringList>
 
-#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -17,7 +16,6 @@
 #include <system_error>
 #include <vector>
 
-#include "desktop_spktal.h"
 #include "params/messages.h"
 #include "params/param_files.h"
 #include "params/param_settings.h"
@@ -26,18 +24,18 @@
 #include "params/progress.h"
 #include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
+#include "shell/command_line_basics.h"
 #include "shell/desktop_main.h"
 #include "shell/graph_window.h"
-#include "shell/programs.h"
-#include "shell/screenshot_tour.h"
 #include "spike/spike_count.h"
 #include "spike/spike_params.h"
+#include "spktal/desktop_spktal.h"
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using ephys::kExitDone;
+using ephys::kExitFailed;
+using ephys::kExitUsage;
 
 // The F/I figure's size in batch mode: the graph window's default width and the F/I height.
 constexpr int kFigureWidth = 800;
@@ -136,8 +134,7 @@ int consoleMain(int argc, char* argv[]) {
     // on standard error is the program's own messages only.
     previousHandler = qInstallMessageHandler(dropSessionNotes);
     QGuiApplication app(argc, argv);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+    ephys::useCNumbers();
     QCoreApplication::setApplicationName("spktal");
 
     QCommandLineParser parser;

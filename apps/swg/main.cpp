@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <cctype>
-#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -24,24 +23,20 @@
 #include "params/progress.h"
 #include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
+#include "shell/command_line_basics.h"
 #include "shell/desktop_main.h"
-#include "shell/programs.h"
-#include "shell/screenshot_tour.h"
+#include "swg/swg_program.h"
 #include "wavegen/waveform_parameters.h"
 #include "wavegen/waveform_synthesis.h"
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using ephys::kExitDone;
+using ephys::kExitFailed;
+using ephys::kExitUsage;
 
 // The largest seed word that keeps the recurrence going (the modulus itself would stop it at 0).
 constexpr long long kLargestSeed = 2147483646;
-
-void usageError(const std::string& text) {
-    std::fprintf(stderr, "swg: %s\n", text.c_str());
-}
 
 // The shared batch options and swg's own.
 struct BatchOptions {
@@ -51,8 +46,8 @@ struct BatchOptions {
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
     if (!parser.positionalArguments().isEmpty()) {
-        usageError("--batch takes no file names, got \"" +
-                   parser.positionalArguments().join(' ').toStdString() + "\"");
+        o.common.usageError("--batch takes no file names, got \"" +
+                            parser.positionalArguments().join(' ').toStdString() + "\"");
         return kExitUsage;
     }
     ephys::StderrMessageSink messages;
@@ -64,7 +59,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     const ephys::BatchSettings settings = o.common.settings(parser, arguments);
     const ephys::BatchSettingsResult applied = ephys::paramApplyBatchSettings(table, settings);
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::UsageError) {
-        usageError(applied.message);
+        o.common.usageError(applied.message);
         return kExitUsage;
     }
     if (applied.outcome == ephys::BatchSettingsResult::Outcome::RefusedValue) {
@@ -82,7 +77,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
         bool ok = false;
         const long long seed = parser.value(o.seed).toLongLong(&ok);
         if (!ok || seed < 1 || seed > kLargestSeed) {
-            usageError("--seed must be a whole number from 1 to " + std::to_string(kLargestSeed));
+            o.common.usageError("--seed must be a whole number from 1 to " + std::to_string(kLargestSeed));
             return kExitUsage;
         }
         options.seed = static_cast<std::int32_t>(seed);
@@ -91,7 +86,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
         // The folder's name as the file system spells it, whatever its encoding.
         options.directory = arguments.value(parser, o.common.outputDir_);
         if (options.directory.empty()) {
-            usageError("--output-dir needs a folder");
+            o.common.usageError("--output-dir needs a folder");
             return kExitUsage;
         }
     } else {
@@ -121,8 +116,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
 // --batch and --help: the command-line program, no display needed.
 int consoleMain(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+    ephys::useCNumbers();
     QCoreApplication::setApplicationName("swg");
 
     QCommandLineParser parser;

@@ -33,15 +33,15 @@ std::optional<int> BatchCommandLine::parse(QCommandLineParser& parser, const QSt
     parser.addOptions(extra);
     if (!parser.parse(QCoreApplication::arguments())) {
         usageError(parser.errorText().toStdString());
-        return kBatchExitUsage;
+        return kExitUsage;
     }
     if (parser.isSet(helpOption)) {
         std::fputs(parser.helpText().toStdString().c_str(), stdout);
-        return kBatchExitDone;
+        return kExitDone;
     }
     if (!parser.isSet(batchOption)) {
         usageError("the desktop program takes no options; --batch for the command-line use");
-        return kBatchExitUsage;
+        return kExitUsage;
     }
     return std::nullopt;
 }
@@ -74,7 +74,7 @@ bool BatchCommandLine::outputFolder(const QCommandLineParser& parser, const Argu
 }
 
 void BatchCommandLine::usageError(const std::string& text) const {
-    std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
+    printUsageError(program_, text);
 }
 
 QCommandLineOption batchMaxEventsOption() {

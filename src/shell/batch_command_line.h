@@ -14,12 +14,9 @@
 
 #include "params/param_settings.h"
 #include "shell/argument_bytes.h"
+#include "shell/command_line_basics.h"
 
 namespace ephys {
-
-inline constexpr int kBatchExitDone = 0;
-inline constexpr int kBatchExitFailed = 1;
-inline constexpr int kBatchExitUsage = 2;
 
 class BatchCommandLine {
   public:

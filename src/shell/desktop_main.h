@@ -9,13 +9,11 @@
 #include <QIcon>
 #include <QString>
 
-#include <clocale>
-#include <cstdio>
 #include <string_view>
 #include <utility>
 
 #include "shell/argument_bytes.h"
-#include "shell/screenshot_tour.h"
+#include "shell/command_line_basics.h"
 
 namespace ephys {
 
@@ -29,30 +27,33 @@ inline bool shellWantsConsole(int argc, char* argv[]) {
     return false;
 }
 
-// Runs the desktop program: `name` is the executable's name (its icon is ":/icons/<name>.svg"),
-// `filesHelp` describes the files it takes on its command line. Exit status 2 for arguments it
-// cannot take, else the event loop's.
-template <class Program, class... ProgramArgs>
-int shellRunDesktop(int argc, char* argv[], const char* name, const char* filesHelp, ProgramArgs&&... args) {
-    QApplication app(argc, argv);
+// Sets up the application object of the desktop program `name` (its icon is ":/icons/<name>.svg").
+inline void shellPrepareDesktop(const char* name) {
     // The shell ends the program (Exit, the parameter dialog closed in mode N); a window that
     // happens to be the last one open, such as spktal's F/I graph window, never does.
     QApplication::setQuitOnLastWindowClosed(false);
-    // Numbers are read and written the C way whatever the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+    useCNumbers();
     QCoreApplication::setApplicationName(QString::fromUtf8(name));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromUtf8(name))));
+}
+
+// Runs the desktop program: `name` is the executable's name, `filesHelp` describes the files it
+// takes on its command line. Exit status kExitUsage for arguments it cannot take, else the event
+// loop's.
+template <class Program, class... ProgramArgs>
+int shellRunDesktop(int argc, char* argv[], const char* name, const char* filesHelp, ProgramArgs&&... args) {
+    QApplication app(argc, argv);
+    shellPrepareDesktop(name);
 
     QCommandLineParser parser;
     parser.addPositionalArgument("FILE", QString::fromUtf8(filesHelp), "[FILE...]");
     if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "%s: %s\n", name, parser.errorText().toLocal8Bit().constData());
-        return 2;
+        printUsageError(name, parser.errorText().toLocal8Bit().constData());
+        return kExitUsage;
     }
     Program program(std::forward<ProgramArgs>(args)...);
     // The files as the file system spells them, also names that are not UTF-8.
     program.start(ArgumentBytes(argc, argv).positional(parser));
-    startScreenshotTour(program);
     return QApplication::exec();
 }
 

@@ -10,8 +10,8 @@
 #include "psc/frame_buffers.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "psctrawl/psc_live_view.h"
 #include "shell/display_surface.h"
-#include "shell/psc_live_view.h"
 
 namespace ephys {
 

@@ -28,11 +28,13 @@
 #include "params/profile_file.h"
 #include "psc/psc_outputs.h"
 #include "psc/run_driver.h"
+#include "psctrawl/psctrawl_program.h"
 #include "shell/main_window.h"
 #include "shell/param_dialog.h"
-#include "shell/programs.h"
 #include "shell/progress_window.h"
 #include "shell/qt_messages.h"
+#include "spktal/spktal_program.h"
+#include "swg/swg_program.h"
 
 namespace fs = std::filesystem;
 using namespace ephys;

@@ -32,10 +32,11 @@
 #include "shell/graph_window.h"
 #include "shell/main_window.h"
 #include "shell/param_dialog.h"
-#include "shell/programs.h"
 #include "shell/progress_window.h"
 #include "shell/qt_messages.h"
 #include "spktal/desktop_spktal.h"
+#include "spktal/spktal_program.h"
+#include "swg/swg_program.h"
 
 namespace fs = std::filesystem;
 using namespace ephys;

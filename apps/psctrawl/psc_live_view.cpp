@@ -1,4 +1,4 @@
-#include "shell/psc_live_view.h"
+#include "psctrawl/psc_live_view.h"
 
 #include <algorithm>
 

@@ -1,10 +1,12 @@
+#include "swg/swg_program.h"
+
 #include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "params/progress.h"
-#include "shell/programs.h"
+#include "shell/file_arguments.h"
 #include "shell/progress_window.h"
 #include "shell/pumping_progress.h"
 #include "shell/qt_messages.h"

@@ -1,22 +1,19 @@
-// The three desktop programs: each owns its parameter record and table, its main window built
-// from the shared shell, and its run. psctrawl runs on a worker thread and paints its live
-// display into the main window; spktal and swg run on the GUI thread.
+// psctrawl as a desktop program: its parameter record and table, its main window built from the
+// shared shell, and its run, which goes on a worker thread and paints the live display into the
+// main window.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "params/param_table.h"
 #include "psc/psc_parameters.h"
 #include "shell/main_window.h"
-#include "spike/spike_params.h"
-#include "wavegen/waveform_parameters.h"
-#include "wavegen/waveform_synthesis.h"
 
 class QTimer;
 
@@ -77,58 +74,5 @@ class PsctrawlProgram {
     std::int32_t editFrameLength_ = 0;
     char editOverride_ = 'N';
 };
-
-// spktal, the spike detector.
-class SpktalProgram {
-  public:
-    SpktalProgram();
-    ~SpktalProgram();
-    SpktalProgram(const SpktalProgram&) = delete;
-    SpktalProgram& operator=(const SpktalProgram&) = delete;
-
-    void start(const std::vector<std::string>& files) { window_->start(files); }
-    MainWindow& window() { return *window_; }
-    SpikeParams& params() { return params_; }
-
-  private:
-    bool run(MainWindow& w, std::string& resultText);
-    void takeCommandLine(MainWindow& w, const std::vector<std::string>& files);
-
-    SpikeParams params_;
-    ParamTable table_;
-    std::unique_ptr<MainWindow> window_;
-};
-
-// swg, the stimulus waveform generator.
-class SwgProgram {
-  public:
-    SwgProgram();
-    ~SwgProgram();
-    SwgProgram(const SwgProgram&) = delete;
-    SwgProgram& operator=(const SwgProgram&) = delete;
-
-    void start(const std::vector<std::string>& files);
-    MainWindow& window() { return *window_; }
-    WaveformParameters& params() { return params_; }
-    // The name of the last file written.
-    const std::string& lastFile() const { return lastFile_; }
-
-  private:
-    bool run(MainWindow& w, std::string& resultText);
-    void takeCommandLine(MainWindow& w, const std::vector<std::string>& files);
-
-    WaveformParameters params_;
-    ParamTable table_;
-    WaveState state_;
-    std::string lastFile_;
-    std::unique_ptr<MainWindow> window_;
-};
-
-// True when a command-line argument names a file of this kind (".abf", ".sca"): the extension
-// appears in the name, in any case.
-bool argumentHasExtension(std::string_view argument, std::string_view extension);
-
-// A command-line file name made absolute against the current folder, its bytes kept.
-std::string argumentAbsolutePath(const std::string& argument);
 
 }  // namespace ephys

@@ -1,22 +1,21 @@
+#include "psctrawl/psctrawl_program.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QTimer>
 
-#include <algorithm>
-#include <filesystem>
 #include <functional>
-#include <string_view>
 #include <utility>
 
 #include "params/progress.h"
 #include "psc/recording_frames.h"
 #include "psc/run_driver.h"
 #include "psc/sweep_control.h"
+#include "psctrawl/psc_live_view.h"
 #include "shell/display_surface.h"
-#include "shell/programs.h"
+#include "shell/file_arguments.h"
 #include "shell/progress_window.h"
-#include "shell/psc_live_view.h"
 #include "shell/qt_messages.h"
 
 namespace ephys {
@@ -33,19 +32,6 @@ void onGuiThread(QObject* context, const std::function<void()>& work) {
 }
 
 }  // namespace
-
-bool argumentHasExtension(std::string_view argument, std::string_view extension) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    const auto found = std::search(argument.begin(), argument.end(), extension.begin(), extension.end(),
-                                   [&](char a, char b) { return lower(a) == lower(b); });
-    return found != argument.end() || extension.empty();
-}
-
-std::string argumentAbsolutePath(const std::string& argument) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(argument, ec);
-    return ec ? argument : absolute.lexically_normal().string();
-}
 
 PsctrawlProgram::PsctrawlProgram(std::vector<std::string> helpFolders) {
     QtMessageSink buildMessages;

@@ -1,5 +1,15 @@
-#include "shell/screenshot_tour.h"
-
+// Screenshots of a desktop program's windows, for the documentation and for checking the layout
+// at several font sizes:
+//   screenshot_tour PROGRAM FOLDER [RECORDING]
+// starts the program (psctrawl, spktal or swg) as its desktop starts it, without files, then
+// photographs its windows into FOLDER and ends:
+//   <program>-<font size>-main.png          the main window
+//   <program>-<font size>-dialog-<n>.png    the parameter dialog, every page n (from 1)
+//   <program>-<font size>-prefs.png         the preferences dialog
+//   <program>-<font size>-progress.png      psctrawl only, when RECORDING names a recording: the
+//   <program>-<font size>-running.png       progress window and the main window while the run
+//                                           waits in trace mode after frame 1
+// The settings (font, font size) come from the program's ini file, as in the program itself.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -8,16 +18,21 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "params/progress.h"
+#include "psctrawl/psctrawl_program.h"
+#include "shell/command_line_basics.h"
+#include "shell/desktop_main.h"
 #include "shell/main_window.h"
 #include "shell/param_dialog.h"
-#include "shell/programs.h"
 #include "shell/progress_window.h"
+#include "spktal/spktal_program.h"
+#include "swg/swg_program.h"
 
 namespace ephys {
 
@@ -146,31 +161,42 @@ class Tour : public QObject {
     int waited_ = 0;
 };
 
-void startTour(MainWindow& window, bool mayRun) {
-    const char* folder = std::getenv("EPHYS_SCREENSHOT_DIR");
-    if (folder == nullptr || *folder == '\0') return;
+void startTour(MainWindow& window, const QString& folder, const QString& recording) {
     QDir().mkpath(folder);
-    const char* recording = mayRun ? std::getenv("EPHYS_SCREENSHOT_RECORDING") : nullptr;
     // Nothing may wait for a person: no file dialog, the main window always on.
     MainWindow::setFileChooser([](QWidget*, const QString&) { return QStringList{}; });
     window.dialog().mainWindowMode = 'O';
-    new Tour(
-        window, QString::fromLocal8Bit(folder),
-        recording != nullptr ? QFileInfo(QString::fromLocal8Bit(recording)).absoluteFilePath() : QString());
+    new Tour(window, folder, recording.isEmpty() ? QString() : QFileInfo(recording).absoluteFilePath());
+}
+
+// Starts the program as its desktop does, without files, and photographs it from the event loop.
+template <class Program>
+int tour(const QString& folder, const QString& recording) {
+    Program program;
+    program.start({});
+    startTour(program.window(), folder, recording);
+    return QApplication::exec();
 }
 
 }  // namespace
 
-void startScreenshotTour(PsctrawlProgram& program) {
-    startTour(program.window(), true);
-}
-
-void startScreenshotTour(SpktalProgram& program) {
-    startTour(program.window(), false);
-}
-
-void startScreenshotTour(SwgProgram& program) {
-    startTour(program.window(), false);
-}
-
 }  // namespace ephys
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const std::string program = arguments.size() > 1 ? arguments[1].toStdString() : std::string();
+    if ((program != "psctrawl" && program != "spktal" && program != "swg") || arguments.size() < 3 ||
+        arguments.size() > 4) {
+        ephys::printUsageError("screenshot_tour",
+                               "usage: screenshot_tour psctrawl|spktal|swg FOLDER [RECORDING]");
+        return ephys::kExitUsage;
+    }
+    ephys::shellPrepareDesktop(program.c_str());
+    const QString folder = arguments[2];
+    // Only psctrawl runs a recording for its progress window.
+    const QString recording = arguments.size() > 3 && program == "psctrawl" ? arguments[3] : QString();
+    if (program == "psctrawl") return ephys::tour<ephys::PsctrawlProgram>(folder, recording);
+    if (program == "spktal") return ephys::tour<ephys::SpktalProgram>(folder, recording);
+    return ephys::tour<ephys::SwgProgram>(folder, recording);
+}

@@ -1,3 +1,5 @@
+#include "spktal/spktal_program.h"
+
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -9,8 +11,8 @@
 
 #include "params/messages.h"
 #include "params/progress.h"
+#include "shell/file_arguments.h"
 #include "shell/graph_window.h"
-#include "shell/programs.h"
 #include "shell/progress_window.h"
 #include "shell/pumping_progress.h"
 #include "shell/qt_messages.h"
