@@ -265,7 +265,11 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
                                   .append(path)
                                   .append(" was made meanwhile by another program; it is kept"));
         else
-            messages.errorBox(kScanWriteError);
+            messages.errorBox(std::string(kScanWriteError)
+                                  .append(": ")
+                                  .append(path)
+                                  .append(": ")
+                                  .append(std::strerror(f.error() != 0 ? f.error() : EIO)));
     };
     // Within a run the file waits, complete, until the recording's outputs are all written.
     if (outputs != nullptr ? !file.finish() : !file.publish()) {

@@ -124,7 +124,7 @@ bool SpikeRun::open() {
     if (cutShort) messages_.show(MessageKind::Warning, kSpktalCaption, file_.shortRecordingText());
     tags_ = file_.readTags(error);
     if (error != kAbfOk && error != kAbfErrNoTags && !(cutShort && error == kAbfErrReadTags)) {
-        this->error("Could not read tag array\n");
+        this->error("Could not read tag array\n" + abfOpenFailureLine(error, path_) + "\n");
         return false;
     }
 

@@ -409,7 +409,8 @@ TEST(SpikeCountCommand, ATagArrayCutShortEndsTheRun) {
     runOn(run, SpikeParams{}, path);
     EXPECT_FALSE(run.ok);
     ASSERT_EQ(run.messages.entries().size(), 1u);
-    EXPECT_EQ(run.messages.entries()[0].text, "Could not read tag array\n");
+    EXPECT_EQ(run.messages.entries()[0].text,
+              "Could not read tag array\nFile '" + path + "' holds fewer tags than its header announces.\n");
     EXPECT_EQ(listFiles(dir.path()), std::vector<std::string>{"tags.abf"});
 }
 
