@@ -13,13 +13,6 @@ namespace ephys {
 
 namespace {
 
-// Whole part toward zero, kept inside the range of int (a sample count from a huge time).
-int wholePart(float x) {
-    if (!(x > -2.0e9f)) return -2000000000;
-    if (!(x < 2.0e9f)) return 2000000000;
-    return static_cast<int>(x);
-}
-
 // Mean current over frame indices [from, to), which the caller keeps inside the buffer.
 float meanCurrent(const PscFrameBuffers& b, int from, int to) {
     double sum = 0.0;
@@ -281,15 +274,15 @@ bool analyseTrigger(FrameWork& w, int j) {
 }  // namespace
 
 int pscRound(float x) {
-    return wholePart(x + 0.5f);
+    return pscWholePart(x + 0.5f);
 }
 
 PscSampleCounts pscSampleCounts(const PscParameters& p) {
     const float dt = p.sampleInterval;
     PscSampleCounts n;
     n.sign = p.diffTrigger < 0.0f ? -1.0f : 1.0f;
-    n.trigger = wholePart(p.durationOfTrigger / dt);
-    n.diff = wholePart(p.diffWindow / dt + 1.5f);
+    n.trigger = pscWholePart(p.durationOfTrigger / dt);
+    n.diff = pscWholePart(p.diffWindow / dt + 1.5f);
     n.type3Base = pscRound(p.type3Baseline / dt);
     n.type12Base = pscRound(p.type12Baseline / dt);
     n.average = pscRound(p.averagePeakTime / dt);

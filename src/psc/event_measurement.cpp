@@ -9,13 +9,6 @@ namespace ephys {
 
 namespace {
 
-// Whole part of a sample count, toward zero, kept inside the range of int.
-int wholePart(float x) {
-    if (!(x > -2.0e9f)) return -2000000000;
-    if (!(x < 2.0e9f)) return 2000000000;
-    return static_cast<int>(x);
-}
-
 // The four levels of an event and the two sides of each: a value lies below a level when it is on
 // the baseline side of it, above when it is beyond it in the event's direction.
 struct Levels {
@@ -41,6 +34,12 @@ float periodMean(const PscFrameBuffers& b, int from, int to) {
 }
 
 }  // namespace
+
+int pscWholePart(float x) {
+    if (!(x > -2.0e9f)) return -2000000000;
+    if (!(x < 2.0e9f)) return 2000000000;
+    return static_cast<int>(x);
+}
 
 float pscCrossingTime(float level, float x0, float y0, float x1, float y1) {
     if (y1 == y0) return (x0 + x1) / 2.0f;
@@ -195,21 +194,21 @@ void pscFrameMeans(const PscParameters& p, const PscFrameBuffers& b, int frameNu
     const float dt = p.sampleInterval;
     const int frameLength = b.frameLength;
     const float ignored = p.ignorePeriod / dt;
-    const int g = ignored > 0.0f ? wholePart(ignored) : 0;
+    const int g = ignored > 0.0f ? pscWholePart(ignored) : 0;
     int preEnd = g, responseStart = g, responseEnd = g, postStart = g, postEnd = g;
     if (p.triggerDelay > 0.0f) {
-        const int d = wholePart(p.triggerDelay / dt);
+        const int d = pscWholePart(p.triggerDelay / dt);
         preEnd = d;
         responseStart = d;
         if (p.directExcitationIgnore > 0.0f) {
-            const int e = wholePart((p.triggerDelay + p.directExcitationIgnore) / dt);
+            const int e = pscWholePart((p.triggerDelay + p.directExcitationIgnore) / dt);
             responseStart = e;
             table.at(kEpisodeDirectMean, row) = periodMean(b, d, e);
         }
         responseEnd = frameLength;
     }
     if (p.triggerDuration > 0.0f) {
-        responseEnd = wholePart((p.triggerDelay + p.triggerDuration + p.directExcitationIgnore) / dt);
+        responseEnd = pscWholePart((p.triggerDelay + p.triggerDuration + p.directExcitationIgnore) / dt);
         postStart = responseEnd;
         postEnd = frameLength;
     }

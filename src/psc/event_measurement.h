@@ -44,6 +44,10 @@ struct PscEventMeasures {
     int decay10Index = kPscNoIndex;  // the sample at which the decay went below 10 %
 };
 
+// The whole part of a sample count toward zero, kept inside the range of int (a count from a huge
+// time).
+int pscWholePart(float x);
+
 // Time at which a level is crossed between (x0, y0) and (x1, y1), by linear interpolation; the
 // midpoint when both values are equal.
 float pscCrossingTime(float level, float x0, float y0, float x1, float y1);
