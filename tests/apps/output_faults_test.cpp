@@ -119,9 +119,10 @@ TEST_F(OutputFaults, AKilledRunLeavesWholeSetsAndItsLeftoversGoNextTime) {
         ASSERT_EQ(now.size(), fresh.size());
         for (int i = 0; i < kRecordings; ++i) {
             int asBefore = 0, asNew = 0;
+            const std::string mark = std::string("_").append(std::to_string(i));
             for (const auto& [name, text] : fresh) {
                 // CELLNO_i.PRN, CELLNS_i.PRN (the statistics) and cellno_id.sca.
-                if (name.find("_" + std::to_string(i)) == std::string::npos) continue;
+                if (name.find(mark) == std::string::npos) continue;
                 asBefore += now.at(name) == earlier.at(name);
                 asNew += now.at(name) == text;
             }
