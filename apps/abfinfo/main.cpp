@@ -198,6 +198,7 @@ struct Info {
     std::vector<float> scale, offset;
     std::vector<std::vector<SweepStats>> data;  // per channel: first and last sweep
     std::string error;
+    std::string shortText;  // a recording shorter than its header says: what is there of it
 };
 
 bool describe(const std::string& path, Info& info, bool withData) {
@@ -220,6 +221,7 @@ bool describe(const std::string& path, Info& info, bool withData) {
         return false;
     }
     info.h = header;
+    if (file.isShort()) info.shortText = file.shortRecordingText();
     if (withData) info.sha256 = sha256Of(path);
     const int channels = header.adcNumChannels;
     const bool gapFree = header.operationMode == 3;
@@ -470,6 +472,8 @@ int main(int argc, char** argv) {
             status = kExitFailed;
             continue;
         }
+        // What follows describes the part that is there.
+        if (!info.shortText.empty()) std::fprintf(stderr, "abfinfo: %s\n", info.shortText.c_str());
         if (parser.isSet(json)) {
             objects.push_back(toJson(info, files.size() > 1 ? 2 : 0));
         } else {

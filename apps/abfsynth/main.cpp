@@ -13,6 +13,7 @@
 
 #include "abf/abf_writer.h"
 #include "abf/synthetic_recording.h"
+#include "params/output_file.h"
 #include "shell/argument_bytes.h"
 #include "shell/command_line_basics.h"
 
@@ -94,15 +95,8 @@ std::string truthPath(const std::string& out, const std::string& suffix) {
 }
 
 bool writeText(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".tmp";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    OutputFile file;
+    return file.create(path) && file.write(text) && file.publish();
 }
 
 std::string format(const char* fmt, double a, double b = 0, double c = 0, double d = 0, double e = 0,

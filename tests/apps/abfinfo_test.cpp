@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -190,6 +191,38 @@ TEST(Abfinfo, NoDataReadsOnlyTheHeader) {
     EXPECT_EQ(sparseInfo["size_bytes"].number, static_cast<double>(size));
     EXPECT_TRUE(sparseInfo["sha256"].isNull());
     EXPECT_EQ(sparseInfo["sweeps"].number, withData["sweeps"].number);
+}
+
+// A copy cut short is described as far as it goes, and a warning on standard error says so.
+TEST(Abfinfo, ACutRecordingIsDescribedWithAWarning) {
+    ScratchFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    const std::filesystem::path cut = folder.path() / "cut.abf";
+    std::filesystem::copy_file(samplePath("File_axon_7.abf"), cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 2 / 3);
+    const std::filesystem::path said = folder.path() / "said.txt";
+    const std::string command =
+        std::string(ABFINFO_PROGRAM) + " " + quoted(cut.string()) + " >/dev/null 2>" + quoted(said.string());
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    std::string text;
+    if (FILE* f = std::fopen(said.c_str(), "rb")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        std::fclose(f);
+    }
+    EXPECT_EQ(text.rfind("abfinfo: ", 0), 0u) << text;
+    EXPECT_NE(text.find(cut.string()), std::string::npos) << text;
+
+    // The whole recording draws no warning.
+    const int whole =
+        std::system((std::string(ABFINFO_PROGRAM) + " " + quoted(samplePath("File_axon_7.abf")) +
+                     " >/dev/null 2>" + quoted(said.string()))
+                        .c_str());
+    EXPECT_EQ(WEXITSTATUS(whole), 0);
+    EXPECT_EQ(std::filesystem::file_size(said), 0u);
 }
 
 }  // namespace
