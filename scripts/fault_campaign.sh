@@ -651,9 +651,11 @@ done
 
 # ---------------------------------------------------------------- existing outputs kept
 row_begin "existing outputs kept"
-# Each output of a whole run made beforehand (and all at once) with other contents; without
-# --overwrite every one stays byte for byte and the run fails naming it. Also an output that is
-# a link to the recording itself: with --overwrite the link is replaced, never the recording.
+# Each output of a whole run made beforehand (and all at once) with other contents. psctrawl
+# without --overwrite keeps every one byte for byte and the run fails naming it; spktal writes its
+# outputs over an earlier run's, so there each must be the whole new output and the run done.
+# Also an output that is a link to the recording itself: with --overwrite the link is replaced,
+# never the recording.
 keep_case() {  # PROGRAM LABEL OUTPUTS... (names, or @all)
     local program=$1 label=$2
     shift 2
@@ -668,7 +670,14 @@ keep_case() {  # PROGRAM LABEL OUTPUTS... (names, or @all)
     else
         call "$cdir" - "$SPK" "${SPK_RUN[@]}" --set "Raw Data Output (U)=Y" --output-dir o cell.abf
     fi
-    if ended; then
+    if ended && [ "$program" = spk ]; then
+        for f in "${names[@]}"; do
+            cmp -s "$cdir/o/$f" "$refdir/$f" || note lost "$f is not the whole new output"
+        done
+        [ "$(sum_of "$cdir/cell.abf")" = "$rec_sum" ] || note lost "the recording changed"
+        [ -n "$(leftovers "$cdir/o")" ] && note lost "temporary files left"
+        [ "$rc" = 0 ] || note unclear "status $rc (0 expected)"
+    elif ended; then
         for f in "${names[@]}"; do
             [ "$(cat "$cdir/o/$f" 2>/dev/null)" = "an earlier $f" ] || note lost "the existing $f was replaced"
         done

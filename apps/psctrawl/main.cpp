@@ -94,6 +94,19 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
         if (listed && !listed->empty()) frames = *listed;
     }
 
+    // A list that is no list of frames at all (a step below 1, stray characters) is refused before
+    // any recording, as other refused values are; whether its frames exist is asked of each
+    // recording. The check allows frames up to 2^24, far more than any recording has.
+    if (frames) {
+        std::string list = *frames;
+        ephys::pscSetFramesLimits(table, 1 << 24);
+        if (!ephys::paramCheckText(table, ephys::kPscFramesRow, list)) {
+            messages.show(ephys::MessageKind::ParameterError, ephys::kParameterErrorCaption,
+                          ephys::paramErrorText(table.rows[ephys::kPscFramesRow]));
+            return kExitUsage;
+        }
+    }
+
     std::string outputDir;
     if (!o.common.outputFolder(parser, arguments, outputDir)) return kExitUsage;
     const std::optional<std::int32_t> maxEvents = ephys::batchMaxEvents(parser, o.maxEvents, o.common);

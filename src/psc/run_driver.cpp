@@ -284,8 +284,14 @@ std::vector<PscRecordingOutcome> pscRunRecordings(PscRun& run, ParamTable& table
                 if (frames) {
                     std::string list = *frames;
                     if (!paramCheckText(table, kPscFramesRow, list)) {
+                        // The row's text, and the recording whose frames the list does not fit.
                         messages.show(MessageKind::ParameterError, kParameterErrorCaption,
-                                      paramErrorText(table.rows[kPscFramesRow]));
+                                      paramErrorText(table.rows[kPscFramesRow])
+                                          .append("\nFile '")
+                                          .append(fileName)
+                                          .append("' has ")
+                                          .append(std::to_string(p.frameCount))
+                                          .append(" frames."));
                         outcomes.push_back(std::move(outcome));
                         continue;
                     }

@@ -192,6 +192,7 @@ TEST_F(PsctrawlBatch, FramesListAppliesToEachRecordingAndFailsOnlyWhereItDoesNot
 
     EXPECT_EQ(run(kBatch + "--no-ini --set Frames=1..50 brief.abf cell.abf"), 1);
     EXPECT_NE(errors().find("Parameter Error"), std::string::npos) << errors();
+    EXPECT_NE(errors().find("File 'brief.abf' has 10 frames."), std::string::npos) << errors();
     EXPECT_FALSE(fs::exists(dir_ / "BRIEF.PRN"));
     const std::vector<double> times = eventTimes(dir_ / "CELL.PRN");
     ASSERT_FALSE(times.empty());
@@ -202,9 +203,12 @@ TEST_F(PsctrawlBatch, FramesListAppliesToEachRecordingAndFailsOnlyWhereItDoesNot
 TEST_F(PsctrawlBatch, RefusedValuesAndBadUsageStopBeforeAnyRecording) {
     EXPECT_EQ(run("--batch --no-ini --set \"Filtering (Hz)=20000\" cell.abf"), 2);
     EXPECT_NE(errors().find("Parameter Error"), std::string::npos) << errors();
-    for (const char* bad : {"--batch --no-ini --set \"No such row=1\" cell.abf",
-                            "--batch --no-ini --set \"Export ASCII=maybe\" cell.abf", "--batch --no-ini",
-                            "--batch --params missing.ini cell.abf", "--batch --no-such-option cell.abf"})
+    for (const char* bad :
+         {"--batch --no-ini --set \"No such row=1\" cell.abf",
+          "--batch --no-ini --set \"Export ASCII=maybe\" cell.abf", "--batch --no-ini",
+          "--batch --params missing.ini cell.abf", "--batch --no-such-option cell.abf",
+          // Lists that are no frame lists, whatever the recording: a step below 1.
+          "--batch --no-ini --set Frames=1..3Q0 cell.abf", "--batch --no-ini --set Frames=1.5.5 cell.abf"})
         EXPECT_EQ(run(bad), 2) << bad;
     EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
 }
