@@ -339,25 +339,31 @@ struct Multiplied {
 
 }  // namespace
 
-int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples, int& error) {
+int AbfFile::sweepReadPosition(int physicalChannel, int sweep, int& error) const {
     error = kAbfOk;
     if (!isOpen()) {
         error = kAbfErrNotOpen;
-        return 0;
-    }
-    if (header_.dataFormat != kAbfInt16Data) {
-        error = kAbfErrDataFormat;
-        return 0;
+        return -1;
     }
     const int position = abfChannelPosition(header_, physicalChannel);
     if (position < 0) {
         error = kAbfErrChannelNotSampled;
-        return 0;
+        return -1;
     }
     if (sweep < 1 || sweep > sweepCount_) {
         error = kAbfErrSweepRange;
+        return -1;
+    }
+    return position;
+}
+
+int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples, int& error) {
+    if (isOpen() && header_.dataFormat != kAbfInt16Data) {
+        error = kAbfErrDataFormat;
         return 0;
     }
+    const int position = sweepReadPosition(physicalChannel, sweep, error);
+    if (position < 0) return 0;
     try {
         const int n = sweepLength(sweep);
         samples.resize(static_cast<std::size_t>(n));
@@ -372,20 +378,8 @@ int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>
 }
 
 int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& values, int& error) {
-    error = kAbfOk;
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return 0;
-    }
-    const int position = abfChannelPosition(header_, physicalChannel);
-    if (position < 0) {
-        error = kAbfErrChannelNotSampled;
-        return 0;
-    }
-    if (sweep < 1 || sweep > sweepCount_) {
-        error = kAbfErrSweepRange;
-        return 0;
-    }
+    const int position = sweepReadPosition(physicalChannel, sweep, error);
+    if (position < 0) return 0;
     try {
         const int n = sweepLength(sweep);
         values.resize(static_cast<std::size_t>(n));

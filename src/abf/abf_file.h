@@ -98,6 +98,9 @@ class AbfFile {
     // Checks a range read and cuts it to the data; -1 with `error` set when it cannot be read.
     std::int64_t pointsAvailable(int position, std::int64_t first, std::int64_t count, std::size_t room,
                                  int& error) const;
+    // The channel's position in the sampling sequence for a read of one sweep; -1 with `error` set
+    // when the file is not open, the channel was not sampled or there is no such sweep.
+    int sweepReadPosition(int physicalChannel, int sweep, int& error) const;
     void reset() noexcept;
     template <typename Raw>
     std::vector<Raw>& scratchFor() {
