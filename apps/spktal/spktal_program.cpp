@@ -25,19 +25,6 @@ namespace {
 // The F/I graph window closes by itself after this time unless the right button was pressed in it.
 constexpr int kFiAutoCloseMs = 5000;
 
-// A recording's progress starts from nothing of the one before: its own name, no status line yet,
-// 1 %, no button press pending. Shown before the window opens, so it never appears with old texts.
-void startFreshProgress(ProgressRecord& progress, const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    progress.line1 = slash == std::string::npos ? path : path.substr(slash + 1);
-    progress.line2.clear();
-    progress.showLine1 = 1;
-    progress.showLine2 = 1;
-    progress.percent = 1;
-    progress.pressedButton.store(0);
-    progressUpdate(progress);
-}
-
 }  // namespace
 
 SpktalProgram::SpktalProgram() {
@@ -68,10 +55,6 @@ SpktalProgram::SpktalProgram() {
 SpktalProgram::~SpktalProgram() = default;
 
 bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
-    if (std::optional<std::string> refused = spikeCheckParams(params_)) {
-        w.messages().show(MessageKind::ParameterError, kParameterErrorCaption, *refused);
-        return false;
-    }
     ProgressRecord& progress = w.progress();
     ProgressWindow& box = w.progressWindow();
     box.hide();
@@ -85,9 +68,6 @@ bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
     };
 
     SpikeRunOptions options;
-    // No output of one recording of the run replaces one written for an earlier recording.
-    RunOutputs written;
-    options.outputs = &written;
     // The F/I figure: the progress window goes away, the graph window stays 5 s (or, after a
     // right-button press, until it is closed) and the run waits for it; then the progress window
     // is back for the rest of the recording.
@@ -97,28 +77,25 @@ bool SpktalProgram::run(MainWindow& w, std::string& resultText) {
         box.show();
         box.raise();
     };
-
-    // Every recording in turn, each with a progress window of its own: its result text goes to
-    // the clipboard (and into the status box when that is on); a failed one says so once its
-    // progress window is gone, and the next one is counted all the same.
-    bool ok = false;
-    std::string lastText;
-    for (const std::string& path : w.selection) {
-        startFreshProgress(progress, path);
+    // Every recording in turn, each with a progress window of its own that starts from nothing
+    // of the one before (its texts are set before the window opens) and is gone before a failed
+    // recording says so; the next one is counted all the same.
+    options.recordingStarts = [&](const std::string& path) {
+        spikeStartProgress(progress, path);
+        progress.pressedButton.store(0);
         box.open();
-        SpikeFileResult result;
-        ok = spikeCountFile(params_, path, progress, w.messages(), result, options);
-        if (ok) {
-            QGuiApplication::clipboard()->setText(QString::fromStdString(result.resultText));
-            lastText = result.resultText;
-            if (w.dialog().statusBoxOn != 0)
-                w.messages().show(MessageKind::Information, kSpikeDetectorCaption, result.resultText);
-            closeBox();
-        } else {
-            closeBox();
-            w.messages().show(MessageKind::PlainError, kPlainErrorCaption, "Error in Spkcensus");
-        }
-    }
+    };
+    options.recordingEnds = closeBox;
+
+    // Each result text goes to the clipboard (and into the status box when that is on).
+    std::string lastText;
+    const bool ok = spikeCountSelection(
+        params_, w.selection, progress, w.messages(), options,
+        [&](const std::string&, const std::string& text) {
+            QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+            lastText = text;
+        },
+        w.dialog().statusBoxOn != 0);
     closeBox();
     progress.view = &box;
     resultText = lastText;

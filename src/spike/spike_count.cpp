@@ -333,13 +333,7 @@ void SpikeRun::countSweeps(SpikeOutputs& outputs) {
 
 bool SpikeRun::run(SpikeFileResult& result) {
     result = SpikeFileResult{};
-    const std::size_t slash = path_.rfind('/');
-    progress_.line1 = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-    progress_.line2.clear();
-    progress_.showLine1 = 1;
-    progress_.showLine2 = 1;
-    progress_.percent = 1;
-    progressUpdate(progress_);
+    spikeStartProgress(progress_, path_);
 
     if (!open()) return false;
     result.sweeps = sweepCount_;
@@ -399,6 +393,15 @@ bool SpikeRun::run(SpikeFileResult& result) {
 
 }  // namespace
 
+void spikeStartProgress(ProgressRecord& progress, const std::string& path) {
+    progress.line1 = path.substr(fileNameStart(path));
+    progress.line2.clear();
+    progress.showLine1 = 1;
+    progress.showLine2 = 1;
+    progress.percent = 1;
+    progressUpdate(progress);
+}
+
 std::optional<std::string> spikeCheckParams(const SpikeParams& params) {
     if (params.intervalToMeasure < 1) return refusal("Interval to Measure");
     if (params.spikesPerBurst < 1) return refusal("# spikes/burst");
@@ -430,6 +433,7 @@ bool spikeCountSelection(
     if (runOptions.outputs == nullptr) runOptions.outputs = &outputs;
     bool ok = false;
     for (const std::string& path : paths) {
+        if (options.recordingStarts) options.recordingStarts(path);
         progress.boxOpen = 1;
         SpikeFileResult result;
         ok = spikeCountFile(params, path, progress, messages, result, runOptions);
@@ -438,8 +442,10 @@ bool spikeCountSelection(
             if (statusOnCompletion)
                 messages.show(MessageKind::Information, kSpikeDetectorCaption, result.resultText);
             progress.boxOpen = 0;
+            if (options.recordingEnds) options.recordingEnds();
         } else {
             progress.boxOpen = 0;
+            if (options.recordingEnds) options.recordingEnds();
             messages.show(MessageKind::PlainError, kPlainErrorCaption, "Error in Spkcensus");
         }
         if (results != nullptr) results->push_back(std::move(result));

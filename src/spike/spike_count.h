@@ -32,7 +32,16 @@ struct SpikeRunOptions {
     // The outputs written so far in the run, which no later output replaces. Not set: those of
     // the one recording (a selection keeps its own for all its recordings).
     RunOutputs* outputs = nullptr;
+    // Called by a selection run before each recording and after it (after its status message when
+    // it was counted, before "Error in Spkcensus" when not): the desktop opens and closes the
+    // recording's progress window there.
+    std::function<void(const std::string& recordingPath)> recordingStarts;
+    std::function<void()> recordingEnds;
 };
+
+// The progress of a recording that starts: its file name on the first line, no status line yet,
+// 1 %.
+void spikeStartProgress(ProgressRecord& progress, const std::string& path);
 
 struct SpikeFileResult {
     bool ok = false;
