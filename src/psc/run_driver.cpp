@@ -252,6 +252,7 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
         // the earlier ones of the same names as they were.
         run.outputs.publishRecording();
         result.outputsWritten = !run.outputs.recordingFailed();
+        if (run.eventsDetected) run.eventsDetected(table, p);
     }
     if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;
     return result;

@@ -15,6 +15,7 @@
 #include "params/param_table.h"
 #include "params/progress.h"
 #include "params/run_outputs.h"
+#include "psc/event_table.h"
 #include "psc/frame_buffers.h"
 #include "psc/psc_display.h"
 #include "psc/psc_parameters.h"
@@ -37,6 +38,10 @@ struct PscRun {
     // each frame of the detection pass before the detector looks at it.
     std::function<void(PscParameters&)> startDisplay;
     std::function<void(const PscFrameBuffers&, PscParameters&)> drawFrame;
+    // Called with each recording's event table when its detection pass ran to the end and its
+    // outputs are done (the episode pass has given every event its frame and window): the events
+    // in memory, for callers that take them without the files.
+    std::function<void(const PscEventTable&, const PscParameters&)> eventsDetected;
 
     // Folder for the outputs; empty: beside each recording.
     std::string outputDir;

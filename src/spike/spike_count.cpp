@@ -328,6 +328,7 @@ void SpikeRun::countSweeps(SpikeOutputs& outputs) {
         row.spikes = spikes;
         row.read = read;
         outputs.writeSweep(row);
+        if (options_.sweepCounted) options_.sweepCounted(row);
     }
 }
 

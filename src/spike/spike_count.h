@@ -14,6 +14,7 @@
 #include "params/progress.h"
 #include "params/run_outputs.h"
 #include "plot/graph_record.h"
+#include "spike/spike_outputs.h"
 #include "spike/spike_params.h"
 
 namespace ephys {
@@ -37,6 +38,9 @@ struct SpikeRunOptions {
     // recording's progress window there.
     std::function<void(const std::string& recordingPath)> recordingStarts;
     std::function<void()> recordingEnds;
+    // Called with each sweep's row once all its channel slots are counted and the row went to the
+    // outputs: the counts in memory, for callers that take them without the files.
+    std::function<void(const SpikeSweepRow&)> sweepCounted;
 };
 
 // The progress of a recording that starts: its file name on the first line, no status line yet,

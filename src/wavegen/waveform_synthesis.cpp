@@ -227,4 +227,36 @@ WaveRunResult waveGenerate(WaveformParameters& p, ProgressRecord& progress, Wave
     return result;
 }
 
+bool waveMakeSamples(WaveformParameters& p, ProgressRecord& progress, WaveState& state, MessageSink& messages,
+                     const WaveRunOptions& options, WaveArrays& arrays) {
+    if (std::optional<std::string> refused = waveCheckParameters(p)) {
+        messages.show(MessageKind::ParameterError, kParameterErrorCaption, *refused);
+        return false;
+    }
+    if (!waveAllocate(static_cast<std::uint32_t>(p.sampleCount), arrays, messages)) return false;
+    WaveRandom& random = state.random;
+    if (options.seed) {
+        waveRandomReset(random);
+        random.seed = *options.seed;
+    } else {
+        random.seed = waveClockSeed(options.startTime.value_or(std::chrono::system_clock::now()));
+    }
+    waveNormal(random);  // the first deviate of every run is thrown away
+
+    FrequenciesInForce inForce(p);
+    waveSynthesize(p, random, progress, arrays.times, arrays.values);
+    if (p.waveform == 'N' && p.noiseFilterHz != 0.0f) {
+        progress.line1 = "Filtering noise.......";
+        progress.percent = 0;
+        progressUpdate(progress);
+        if (!gaussianFilter(arrays.values, p.noiseFilterHz, static_cast<float>(p.sampleInterval),
+                            state.filterTaps)) {
+            messages.errorBox("Not enough memory to filter the noise");
+            arrays = WaveArrays{};
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace ephys

@@ -68,4 +68,12 @@ struct WaveRunResult {
 WaveRunResult waveGenerate(WaveformParameters& p, ProgressRecord& progress, WaveState& state,
                            MessageSink& messages, const WaveRunOptions& options = {});
 
+// The samples of one run in memory, as waveGenerate makes them for its file (times in ms, values
+// in pA, before the file's four-digit form): the settings checked, the random source started from
+// options.seed or the clock, the first deviate thrown away, the waveform with the frequencies in
+// force and the noise filter. No file is made; options.directory is not used. False, with the
+// reason told through `messages`, when a setting is refused or the memory is not there.
+bool waveMakeSamples(WaveformParameters& p, ProgressRecord& progress, WaveState& state, MessageSink& messages,
+                     const WaveRunOptions& options, WaveArrays& arrays);
+
 }  // namespace ephys

@@ -1,0 +1,166 @@
+"""Recordings and analyses of the ephys suite from Python.
+
+The suite's own ABF reader and its three engines (PSC detection as in ``psctrawl``, spike
+counting as in ``spktal``, waveform synthesis as in ``swg``), without files in between:
+
+    import ephys
+    rec = ephys.read_abf("cell.abf")          # rec.data: float32 (sweeps, channels, samples)
+    events = ephys.detect_pscs(rec, {"Diff. trigger ([+-]pa/ms)": -3})
+    frame = ephys.detect_pscs_frame(rec)      # the same as a pandas DataFrame
+
+Settings are given as ``{row label: value}``, the labels of the programs' parameter tables as
+``--set "LABEL=VALUE"`` takes them (matched without regard to case; True/False for yes/no rows,
+a key letter for a choice). Every run starts from the built-in defaults (like ``--no-ini``).
+
+Long work runs without the interpreter's lock, so other Python threads go on meanwhile. Every
+run takes an optional ``progress(percent, line1, line2)`` callable; returning False cancels the
+run (RuntimeError).
+
+A recording that cannot be read raises RecordingError (an OSError) whose text is the reader's
+reason and names the file; a refused setting raises ValueError with the program's text.
+"""
+
+import os
+
+import numpy as np
+
+from ._ephys import RecordingError
+from ._ephys import _count_spikes, _detect_pscs, _make_waveform, _read_abf
+
+__all__ = [
+    "Recording",
+    "RecordingError",
+    "read_abf",
+    "detect_pscs",
+    "detect_pscs_frame",
+    "count_spikes",
+    "make_waveform",
+    "EVENT_COLUMNS",
+]
+
+# The columns of detect_pscs: the 16 columns of psctrawl's event table (.PRN), each as the
+# table's writer computes it before printing, then four of the detector's own.
+EVENT_COLUMNS = {
+    "event": "Event # (from 1)",
+    "event_type": "Event type (1, 2 or 3)",
+    "time_s": "times (sec): event time in the recording",
+    "interval_s": "interval (sec) from the previous event; NaN for the first",
+    "rise_time_ms": "10-90 rise time (ms); -1 when not measured",
+    "width_25_ms": "25%-width (ms): width at 75 % of the peak; NaN when not measured",
+    "half_width_ms": "half-width (ms); NaN when not measured",
+    "width_90_ms": "90% width (ms): width at 10 % of the peak; NaN when not measured",
+    "amplitude_pa": "amplitude (pA): peak - baseline, signed",
+    "cum_prob": "Cum. Prob.: event number / event count",
+    "charge_fc": "Charge(fC) (pA.ms); NaN when not measured (events of type 2 and 3)",
+    "wtdtau_ms": "wtdtau(ms): charge / amplitude; NaN when there is no charge or amplitude",
+    "decay_ratio": "decay ratio: half-width / 90% width; NaN when either is missing",
+    "episode": "Episode # (from 1) of episodic recordings; 0 for continuous ones",
+    "epoch": "Epoch #: 1 pre, 2 triggered, 3 post, 5 ignored window; 0 for continuous recordings",
+    "time_in_episode_ms": "Event time (ms) from the start of its episode; NaN for continuous recordings",
+    "event_time_ms": "event time (ms), the detector's own column",
+    "baseline_pa": "baseline current before the event (pA)",
+    "sample_time_ms": "event time (ms) without the time map of episodic recordings",
+    "peak_time_ms": "time of the peak (ms)",
+}
+
+
+class Recording:
+    """A recording read by read_abf.
+
+    data                float32 array (sweeps, channels, samples) in the recording's units
+                        (gap-free data: one sweep; shorter sweeps padded with NaN)
+    sample_interval_us  per channel
+    channel_names, channel_units, physical_channels   per channel, in sampling order
+    sweep_start_s       start of each sweep in the recording (s)
+    sweep_lengths       samples per channel of each sweep
+    tags                [(time_s, text), ...]
+    protocol            per sweep, the epochs of the stimulus waveform where they lie in it
+    header              what abfinfo --json says about the recording (same names)
+    path                the file read
+    """
+
+    __slots__ = ("path", "data", "sample_interval_us", "channel_names", "channel_units",
+                 "physical_channels", "sweep_start_s", "sweep_lengths", "tags", "protocol",
+                 "header", "short_recording")
+
+    def __init__(self, fields):
+        for name in self.__slots__:
+            setattr(self, name, fields[name])
+
+    @property
+    def time_s(self):
+        """Sample times within a sweep (s), one per sample of data's last axis."""
+        return np.arange(self.data.shape[2]) * (self.sample_interval_us * 1e-6)
+
+    def __repr__(self):
+        sweeps, channels, samples = self.data.shape
+        return (f"<Recording {os.path.basename(self.path)!r}: {sweeps} sweep(s), {channels} channel(s) "
+                f"{self.channel_names} in {self.channel_units}, {samples} samples at "
+                f"{self.sample_interval_us:g} us>")
+
+
+def read_abf(path):
+    """Reads an ABF recording (ABF 1 or 2) whole into a Recording."""
+    return Recording(_read_abf(os.fsdecode(path)))
+
+
+def _recording_path(path_or_recording):
+    if isinstance(path_or_recording, Recording):
+        return path_or_recording.path
+    return os.fsdecode(path_or_recording)
+
+
+def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_file=None,
+                max_events=63999, output_dir=None, overwrite=False, progress=None):
+    """Finds and measures the postsynaptic currents of a recording as psctrawl --batch does.
+
+    Returns the event table as {column: numpy array}; EVENT_COLUMNS describes the columns.
+    settings: {row label: value} as psctrawl's --set takes them ("Frames" included).
+    params_file: a parameter file whose [Parameters] apply before the settings (--params).
+    max_events: events stored at most (--max-events; 0: no limit).
+    output_dir: also write psctrawl's output files there (nothing is written without it);
+    overwrite: replace outputs that exist (--overwrite).
+    A Recording given instead of a path is analysed from its file.
+    """
+    return _detect_pscs(_recording_path(path_or_recording), settings, detector,
+                        None if params_file is None else os.fsdecode(params_file), max_events,
+                        None if output_dir is None else os.fsdecode(output_dir), overwrite, progress)
+
+
+def detect_pscs_frame(path_or_recording, settings=None, detector="slope", **options):
+    """detect_pscs as a pandas DataFrame, one row per event (needs pandas)."""
+    try:
+        import pandas
+    except ImportError as missing:
+        raise ImportError("detect_pscs_frame needs pandas (Debian: python3-pandas)") from missing
+    return pandas.DataFrame(detect_pscs(path_or_recording, settings, detector, **options))
+
+
+def count_spikes(path_or_recording, settings=None, *, params_file=None, output_dir=None, progress=None):
+    """Counts the action potentials of every sweep and channel as spktal --batch does.
+
+    Returns a dict:
+      channels          physical channels counted
+      sweep, sweep_start_s, stimulus_pa       per sweep
+      counts            (sweeps, channels) spikes counted; -1 where the sweep could not be read
+      first_latency_ms  (sweeps, channels) latency of the first spike; NaN without spikes
+      spikes            {sweep, channel, latency_ms, amplitude}: every spike, one entry each
+      fi                {"first"|"middle"|"last": {stimulus_pa, frequency_hz, n, slope, intercept,
+                        x_intercept, r_squared, last_stimulus_pa, fitted_at_last_hz}}: the F/I
+                        points and fits (NaN where a fit has no line or no X intercept)
+      result_text       what spktal prints for the recording
+    output_dir: also write spktal's output files there (else they go to a temporary folder).
+    """
+    return _count_spikes(_recording_path(path_or_recording), settings,
+                         None if params_file is None else os.fsdecode(params_file),
+                         None if output_dir is None else os.fsdecode(output_dir), progress)
+
+
+def make_waveform(settings=None, seed=None, *, params_file=None, progress=None):
+    """The waveform swg --batch [--seed N] writes, as {time_ms, value_pa, sample_interval_us}.
+
+    The ATF file holds the same samples written with four significant digits. Without a seed
+    the noise comes from the clock, as in swg.
+    """
+    return _make_waveform(settings, seed, None if params_file is None else os.fsdecode(params_file),
+                          progress)
