@@ -40,17 +40,19 @@ std::string recording(int channels) {
     options.overwrite = true;
     options.syncToDisk = false;
     std::vector<std::int16_t> piece(static_cast<std::size_t>(channels) << 18);
-    if (!writer.open(path, layout, options)) std::fprintf(stderr, "%s\n", writer.error().c_str());
+    if (const ephys::Result<void> opened = writer.open(path, layout, options); !opened)
+        std::fprintf(stderr, "%s\n", opened.error().text().c_str());
     const std::int64_t values = kSamplesPerChannel * channels;
     for (std::int64_t done = 0; done < values;) {
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(piece.size()), values - done));
         for (std::size_t i = 0; i < n; ++i)
             piece[i] = static_cast<std::int16_t>((done + static_cast<std::int64_t>(i)) * 7919 % 4001 - 2000);
-        writer.writeInterleaved(std::span<const std::int16_t>(piece.data(), n));
+        (void)writer.writeInterleaved(std::span<const std::int16_t>(piece.data(), n));
         done += static_cast<std::int64_t>(n);
     }
-    if (!writer.finish()) std::fprintf(stderr, "%s\n", writer.error().c_str());
+    if (const ephys::Result<void> finished = writer.finish(); !finished)
+        std::fprintf(stderr, "%s\n", finished.error().text().c_str());
     return path;
 }
 
@@ -67,8 +69,8 @@ void BM_ReadFrame(benchmark::State& state) {
     }
     ephys::AbfHeader header;
     ephys::AbfFile file;
-    int perSweep = p.frameLength, sweeps = 0, error = 0;
-    file.open(path, header, perSweep, sweeps, error);
+    int perSweep = p.frameLength;
+    (void)file.open(path, header, perSweep);
     ephys::pscSetupChannel(header, p);
     ephys::PscFrameBuffers buffers;
     buffers.resize(p.frameLength, p.sampleInterval);

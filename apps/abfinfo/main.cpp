@@ -211,15 +211,15 @@ bool describe(const std::string& path, Info& info, bool withData) {
     AbfHeader header;
     abfResetHeader(header);
     AbfFile file;
-    int perSweep = 0, sweeps = 0, error = 0;
+    int perSweep = 0;
     // A first open learns the layout; gap-free recordings are then read as one continuous sweep
     // (in pieces, so that an hour-long recording is never held in memory at once).
-    if (file.open(path, header, perSweep, sweeps, error) == 0) {
-        info.error = abfErrorText(error, path);
-        while (!info.error.empty() && (info.error.back() == '\n' || info.error.back() == '\r'))
-            info.error.pop_back();
+    const Result<int> opened = file.open(path, header, perSweep);
+    if (!opened) {
+        info.error = opened.error().text();
         return false;
     }
+    const int sweeps = *opened;
     info.h = header;
     if (file.isShort()) info.shortText = file.shortRecordingText();
     if (withData) info.sha256 = sha256Of(path);
@@ -234,8 +234,7 @@ bool describe(const std::string& path, Info& info, bool withData) {
         info.sweeps = sweeps;
         for (int s = 1; s <= sweeps; ++s) {
             info.samplesPerSweep.push_back(file.sweepLength(s));
-            int e = 0;
-            info.sweepStartS.push_back(file.sweepStartMs(s, e) / 1000.0);
+            info.sweepStartS.push_back(file.sweepStartMs(s).valueOr(0.0) / 1000.0);
         }
     }
     for (int pos = 0; pos < channels; ++pos) {
@@ -254,13 +253,14 @@ bool describe(const std::string& path, Info& info, bool withData) {
         AbfFile pieces;
         AbfHeader h2;
         abfResetHeader(h2);
-        int pieceLength = 1 << 20, count = 0;
-        if (pieces.open(path, h2, pieceLength, count, error) == 0) return true;
+        int pieceLength = 1 << 20;
+        const Result<int> count = pieces.open(path, h2, pieceLength);
+        if (!count) return true;
         for (int pos = 0; pos < channels; ++pos) {
             Accumulator acc;
             std::vector<float> values;
-            for (int s = 1; s <= count; ++s) {
-                if (pieces.readSweep(info.physical[static_cast<std::size_t>(pos)], s, values, error) == 0)
+            for (int s = 1; s <= *count; ++s) {
+                if (pieces.readSweep(info.physical[static_cast<std::size_t>(pos)], s, values).valueOr(0) == 0)
                     break;
                 acc.add(values);
             }
@@ -275,7 +275,7 @@ bool describe(const std::string& path, Info& info, bool withData) {
         for (int s : which) {
             Accumulator acc;
             std::vector<float> values;
-            if (file.readSweep(info.physical[static_cast<std::size_t>(pos)], s, values, error) > 0)
+            if (file.readSweep(info.physical[static_cast<std::size_t>(pos)], s, values).valueOr(0) > 0)
                 acc.add(values);
             stats.push_back(acc.result(s - 1));
         }

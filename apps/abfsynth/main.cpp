@@ -108,7 +108,8 @@ std::string format(const char* fmt, double a, double b = 0, double c = 0, double
 
 // Writes every piece of every sweep through `fill(sweep, channel, first, out)`.
 template <typename Fill>
-bool writeSamples(AbfWriter& writer, int sweepCount, std::int64_t perSweep, int channelCount, Fill fill) {
+Result<void> writeSamples(AbfWriter& writer, int sweepCount, std::int64_t perSweep, int channelCount,
+                          Fill fill) {
     std::vector<std::vector<float>> buffers(static_cast<std::size_t>(channelCount));
     std::vector<std::span<const float>> spans(static_cast<std::size_t>(channelCount));
     for (int sweep = 1; sweep <= sweepCount; ++sweep) {
@@ -120,10 +121,10 @@ bool writeSamples(AbfWriter& writer, int sweepCount, std::int64_t perSweep, int 
                 fill(sweep, c, first, std::span<float>(b));
                 spans[static_cast<std::size_t>(c)] = b;
             }
-            if (!writer.writeChannels(spans)) return false;
+            if (Result<void> written = writer.writeChannels(spans); !written) return written;
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -237,13 +238,14 @@ int main(int argc, char** argv) {
         spec.channels = {{0, "Im", "pA", scale, 0.0}};
         spec.dacs[0].units = "mV";
         spec.dacs[0].holdingLevel = -70;
-        if (!writer.open(out, spec, options) ||
-            !writeSamples(writer, p.sweeps, p.samplesPerSweep, 1,
-                          [&](int sweep, int, std::int64_t first, std::span<float> v) {
-                              synth.fill(sweep, first, v);
-                          }) ||
-            !writer.finish()) {
-            std::fprintf(stderr, "abfsynth: %s\n", writer.error().c_str());
+        Result<void> written = writer.open(out, spec, options);
+        if (written)
+            written = writeSamples(
+                writer, p.sweeps, p.samplesPerSweep, 1,
+                [&](int sweep, int, std::int64_t first, std::span<float> v) { synth.fill(sweep, first, v); });
+        if (written) written = writer.finish();
+        if (!written) {
+            std::fprintf(stderr, "abfsynth: %s\n", written.error().text().c_str());
             return kExitFailed;
         }
         truth = "sweep,onset_s,peak_s,amplitude_pA,rise_10_90_ms,tau_decay_ms\n";
@@ -278,13 +280,15 @@ int main(int argc, char** argv) {
         spec.dacs[0].holdingLevel = s.holdingPa;
         spec.dacs[0].epochs = {{AbfEpochType::Step, s.firstStepPa, s.stepIncrementPa,
                                 static_cast<std::int32_t>(s.stepLength), 0}};
-        if (!writer.open(out, spec, options) ||
-            !writeSamples(writer, s.sweeps, s.samplesPerSweep, s.channels,
-                          [&](int sweep, int c, std::int64_t first, std::span<float> v) {
-                              synth.fill(sweep, c, first, v);
-                          }) ||
-            !writer.finish()) {
-            std::fprintf(stderr, "abfsynth: %s\n", writer.error().c_str());
+        Result<void> written = writer.open(out, spec, options);
+        if (written)
+            written = writeSamples(writer, s.sweeps, s.samplesPerSweep, s.channels,
+                                   [&](int sweep, int c, std::int64_t first, std::span<float> v) {
+                                       synth.fill(sweep, c, first, v);
+                                   });
+        if (written) written = writer.finish();
+        if (!written) {
+            std::fprintf(stderr, "abfsynth: %s\n", written.error().text().c_str());
             return kExitFailed;
         }
         truth = "sweep,channel,peak_s\n";

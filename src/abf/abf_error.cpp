@@ -65,6 +65,8 @@ const char* errorDescription(int error) {
                    "number or infinite)";
         case kAbfErrDacFile:
             return "takes that stimulus from a DAC file, which cannot be rebuilt";
+        case kAbfErrWrite:
+            return "could not be written";
         default:
             return nullptr;
     }
@@ -93,6 +95,10 @@ std::string abfErrorText(int error, const std::string& fileName) {
 std::string abfOpenFailureLine(int error, const std::string& fileName) {
     if (errorDescription(error) != nullptr && error != kAbfOk) return abfErrorText(error, fileName);
     return recordingName(fileName) + " cannot be opened (error number " + std::to_string(error) + ").";
+}
+
+Error abfError(int error, const std::string& fileName) {
+    return Error{error, fileName, abfOpenFailureLine(error, fileName)};
 }
 
 }  // namespace ephys

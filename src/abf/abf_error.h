@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "params/result.h"
+
 namespace ephys {
 
 enum AbfError : int {
@@ -35,6 +37,7 @@ enum AbfError : int {
     kAbfErrBadMode = 1053,         // unknown operation mode
     kAbfErrBadScaling = 1054,      // a gain, range or resolution of 0, not a number or infinite
     kAbfErrDacFile = 1055,         // stimulus replayed from a DAC file, not rebuilt here
+    kAbfErrWrite = 1056,           // a recording could not be written (the reason says why)
 };
 
 // Readable text for an error number; "Unknown error number: %d\r\n" for a number not listed above.
@@ -44,5 +47,9 @@ std::string abfErrorText(int error, const std::string& fileName);
 // reason, on one line without a line end ("File 'x.abf' was not found."). Unlike abfErrorText it
 // names the file for an unknown error number too.
 std::string abfOpenFailureLine(int error, const std::string& fileName);
+
+// The Error of the recording module for an error number: the number, the file and
+// abfOpenFailureLine as the reason.
+Error abfError(int error, const std::string& fileName);
 
 }  // namespace ephys

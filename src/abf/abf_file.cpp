@@ -35,7 +35,7 @@ void pickChannel(const Raw* src, Out* dst, std::int64_t n, int stride, Convert c
 }  // namespace
 
 AbfFile::~AbfFile() {
-    close();
+    (void)close();
 }
 
 AbfFile::AbfFile(AbfFile&& other) noexcept
@@ -56,7 +56,7 @@ AbfFile::AbfFile(AbfFile&& other) noexcept
 
 AbfFile& AbfFile::operator=(AbfFile&& other) noexcept {
     if (this != &other) {
-        close();
+        (void)close();
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         header_ = std::move(other.header_);
@@ -88,31 +88,32 @@ void AbfFile::reset() noexcept {
     partUnit_ = false;
 }
 
-int AbfFile::close() {
-    if (fd_ < 0) return kAbfErrNotOpen;
-    const int result = ::close(fd_);
-    reset();
-    return result == 0 ? kAbfOk : kAbfErrClose;
+Error AbfFile::failure(int code) const {
+    return abfError(code, path_);
 }
 
-int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSweep, int& sweepCount,
-                  int& error) {
-    if (isOpen()) close();
-    sweepCount = 0;
-    error = kAbfOk;
+Result<void> AbfFile::close() {
+    if (fd_ < 0) return failure(kAbfErrNotOpen);
+    const int result = ::close(fd_);
+    const std::string path = std::move(path_);
+    reset();
+    if (result != 0) return abfError(kAbfErrClose, path);
+    return {};
+}
+
+Result<int> AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSweep) {
+    if (isOpen()) (void)close();
 
     // O_NONBLOCK keeps a FIFO given by mistake from blocking the open; it is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        error = (errno == ENOENT || errno == ENOTDIR) ? kAbfErrFileNotFound : kAbfErrOpenFile;
-        return 0;
-    }
+    if (fd < 0)
+        return abfError((errno == ENOENT || errno == ENOTDIR) ? kAbfErrFileNotFound : kAbfErrOpenFile, path);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        error = kAbfErrOpenFile;
-        return 0;
+        return abfError(kAbfErrOpenFile, path);
     }
+    int error = kAbfOk;
 
     AbfHeader h;
     abfResetHeader(h);
@@ -198,7 +199,7 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
     if (error == kAbfOk && sweeps > std::numeric_limits<std::int32_t>::max()) error = kAbfErrBadSweepLength;
     if (error != kAbfOk) {
         ::close(fd);
-        return 0;
+        return abfError(error, path);
     }
 
     h.actualEpisodes = static_cast<std::int32_t>(sweeps);
@@ -214,7 +215,6 @@ int AbfFile::open(const std::string& path, AbfHeader& header, int& samplesPerSwe
     header_ = h;
     header = std::move(h);
     samplesPerSweep = perSweep;
-    sweepCount = sweepCount_;
     return sweepCount_;
 }
 
@@ -251,33 +251,27 @@ int AbfFile::sweepLength(int sweep) const {
     return static_cast<int>(values / header_.adcNumChannels);
 }
 
-std::vector<AbfTag> AbfFile::readTags(int& error) const {
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return {};
-    }
-    error = static_cast<std::int64_t>(header_.tags.size()) < header_.numTagEntries ? kAbfErrReadTags : kAbfOk;
+Result<std::vector<AbfTag>> AbfFile::readTags() const {
+    if (!isOpen()) return failure(kAbfErrNotOpen);
+    if (static_cast<std::int64_t>(header_.tags.size()) < header_.numTagEntries)
+        return failure(kAbfErrReadTags);
     return header_.tags;
 }
 
 template <typename Out, typename Convert>
-std::int64_t AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
-                                  Convert convert, int& error) {
+int AbfFile::readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
+                         Convert convert) {
     using Raw = typename Convert::Raw;
     const int channels = header_.adcNumChannels;
     const std::int64_t start = header_.dataOffsetBytes + firstValue * static_cast<std::int64_t>(sizeof(Raw));
     const std::int64_t values = frames * channels;
-    if (firstValue < 0 || start + values * static_cast<std::int64_t>(sizeof(Raw)) > fileSize_) {
-        error = kAbfErrReadData;
-        return 0;
-    }
+    if (firstValue < 0 || start + values * static_cast<std::int64_t>(sizeof(Raw)) > fileSize_)
+        return kAbfErrReadData;
     // One channel stored as it is wanted: straight into the caller's buffer.
     if (channels == 1 && Convert::kIdentity) {
-        if (!abf_detail::readFully(fd_, start, out, static_cast<std::size_t>(values) * sizeof(Raw))) {
-            error = kAbfErrReadData;
-            return 0;
-        }
-        return frames;
+        if (!abf_detail::readFully(fd_, start, out, static_cast<std::size_t>(values) * sizeof(Raw)))
+            return kAbfErrReadData;
+        return kAbfOk;
     }
     // Otherwise through a buffer small enough to stay in the processor's cache.
     std::vector<Raw>& scratch = scratchFor<Raw>();
@@ -287,10 +281,8 @@ std::int64_t AbfFile::readChannel(int position, std::int64_t firstValue, std::in
         const std::int64_t n = std::min(chunkFrames, frames - done);
         const std::int64_t offset = start + done * channels * static_cast<std::int64_t>(sizeof(Raw));
         if (!abf_detail::readFully(fd_, offset, scratch.data(),
-                                   static_cast<std::size_t>(n * channels) * sizeof(Raw))) {
-            error = kAbfErrReadData;
-            return 0;
-        }
+                                   static_cast<std::size_t>(n * channels) * sizeof(Raw)))
+            return kAbfErrReadData;
         const Raw* src = scratch.data() + position;
         Out* dst = out + done;
         switch (channels) {
@@ -309,7 +301,7 @@ std::int64_t AbfFile::readChannel(int position, std::int64_t firstValue, std::in
         }
         done += n;
     }
-    return frames;
+    return kAbfOk;
 }
 
 namespace {
@@ -339,127 +331,105 @@ struct Multiplied {
 
 }  // namespace
 
-int AbfFile::sweepReadPosition(int physicalChannel, int sweep, int& error) const {
-    error = kAbfOk;
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return -1;
-    }
+int AbfFile::sweepReadPosition(int physicalChannel, int sweep) const {
+    if (!isOpen()) return -kAbfErrNotOpen;
     const int position = abfChannelPosition(header_, physicalChannel);
-    if (position < 0) {
-        error = kAbfErrChannelNotSampled;
-        return -1;
-    }
-    if (sweep < 1 || sweep > sweepCount_) {
-        error = kAbfErrSweepRange;
-        return -1;
-    }
+    if (position < 0) return -kAbfErrChannelNotSampled;
+    if (sweep < 1 || sweep > sweepCount_) return -kAbfErrSweepRange;
     return position;
 }
 
-int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples, int& error) {
-    if (isOpen() && header_.dataFormat != kAbfInt16Data) {
-        error = kAbfErrDataFormat;
-        return 0;
-    }
-    const int position = sweepReadPosition(physicalChannel, sweep, error);
-    if (position < 0) return 0;
+Result<int> AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples) {
+    if (isOpen() && header_.dataFormat != kAbfInt16Data) return failure(kAbfErrDataFormat);
+    const int position = sweepReadPosition(physicalChannel, sweep);
+    if (position < 0) return failure(-position);
+    int error = kAbfOk;
     try {
         const int n = sweepLength(sweep);
         samples.resize(static_cast<std::size_t>(n));
-        const auto got = static_cast<int>(readChannel(position, sweepFirstValue(sweep), n, samples.data(),
-                                                      AsStored<std::int16_t>{}, error));
-        samples.resize(static_cast<std::size_t>(got));
-        return got;
+        error = readChannel(position, sweepFirstValue(sweep), n, samples.data(), AsStored<std::int16_t>{});
+        if (error == kAbfOk) return n;
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
-        return 0;
     }
+    samples.clear();
+    return failure(error);
 }
 
-int AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& values, int& error) {
-    const int position = sweepReadPosition(physicalChannel, sweep, error);
-    if (position < 0) return 0;
+Result<int> AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& values) {
+    const int position = sweepReadPosition(physicalChannel, sweep);
+    if (position < 0) return failure(-position);
+    int error = kAbfOk;
     try {
         const int n = sweepLength(sweep);
         values.resize(static_cast<std::size_t>(n));
-        std::int64_t got = 0;
         if (header_.dataFormat == kAbfFloatData) {
-            got = readChannel(position, sweepFirstValue(sweep), n, values.data(), AsStored<float>{}, error);
+            error = readChannel(position, sweepFirstValue(sweep), n, values.data(), AsStored<float>{});
         } else {
             Scaled scaled{1.0f, 0.0f};
             error = abfChannelScaling(header_, physicalChannel, scaled.scale, scaled.offset);
             if (error == kAbfOk)
-                got = readChannel(position, sweepFirstValue(sweep), n, values.data(), scaled, error);
+                error = readChannel(position, sweepFirstValue(sweep), n, values.data(), scaled);
         }
-        values.resize(static_cast<std::size_t>(got));
-        return static_cast<int>(got);
+        if (error == kAbfOk) return n;
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
-        return 0;
     }
+    values.clear();
+    return failure(error);
 }
 
-std::int64_t AbfFile::pointsAvailable(int position, std::int64_t first, std::int64_t count, std::size_t room,
-                                      int& error) const {
-    error = kAbfOk;
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return -1;
-    }
+std::int64_t AbfFile::pointsAvailable(int position, std::int64_t first, std::int64_t count,
+                                      std::size_t room) const {
+    if (!isOpen()) return -kAbfErrNotOpen;
     const int channels = header_.adcNumChannels;
     if (position < 0 || position >= channels || first < 0 || count < 0 ||
-        static_cast<std::uint64_t>(count) > room) {
-        error = kAbfErrBadArgument;
-        return -1;
-    }
+        static_cast<std::uint64_t>(count) > room)
+        return -kAbfErrBadArgument;
     const std::int64_t points = header_.actualAcqLength / channels;
     return first >= points ? 0 : std::min(count, points - first);
 }
 
-std::int64_t AbfFile::readPoints(int position, std::int64_t first, std::int64_t count,
-                                 std::span<std::int16_t> out, int& error) {
-    const std::int64_t n = pointsAvailable(position, first, count, out.size(), error);
-    if (n < 0) return 0;
-    if (header_.dataFormat != kAbfInt16Data) {
-        error = kAbfErrDataFormat;
-        return 0;
-    }
-    if (n == 0) return 0;
+Result<std::int64_t> AbfFile::readPoints(int position, std::int64_t first, std::int64_t count,
+                                         std::span<std::int16_t> out) {
+    const std::int64_t n = pointsAvailable(position, first, count, out.size());
+    if (n < 0) return failure(static_cast<int>(-n));
+    if (header_.dataFormat != kAbfInt16Data) return failure(kAbfErrDataFormat);
+    if (n == 0) return std::int64_t{0};
+    int error = kAbfOk;
     try {
-        return readChannel(position, first * header_.adcNumChannels, n, out.data(), AsStored<std::int16_t>{},
-                           error);
+        error =
+            readChannel(position, first * header_.adcNumChannels, n, out.data(), AsStored<std::int16_t>{});
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
-        return 0;
     }
+    if (error != kAbfOk) return failure(error);
+    return n;
 }
 
-std::int64_t AbfFile::readPointsScaled(int position, std::int64_t first, std::int64_t count, float scale,
-                                       float offset, std::span<float> out, int& error) {
-    const std::int64_t n = pointsAvailable(position, first, count, out.size(), error);
-    if (n <= 0) return 0;
+Result<std::int64_t> AbfFile::readPointsScaled(int position, std::int64_t first, std::int64_t count,
+                                               float scale, float offset, std::span<float> out) {
+    const std::int64_t n = pointsAvailable(position, first, count, out.size());
+    if (n < 0) return failure(static_cast<int>(-n));
+    if (n == 0) return std::int64_t{0};
     const std::int64_t firstValue = first * header_.adcNumChannels;
+    int error = kAbfOk;
     try {
-        if (header_.dataFormat == kAbfFloatData)
-            return readChannel(position, firstValue, n, out.data(), Multiplied{scale}, error);
-        return readChannel(position, firstValue, n, out.data(), Scaled{scale, offset}, error);
+        if (header_.dataFormat == kAbfFloatData) {
+            error = readChannel(position, firstValue, n, out.data(), Multiplied{scale});
+        } else {
+            error = readChannel(position, firstValue, n, out.data(), Scaled{scale, offset});
+        }
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
-        return 0;
     }
+    if (error != kAbfOk) return failure(error);
+    return n;
 }
 
-double AbfFile::sweepStartMs(int sweep, int& error) const {
-    error = kAbfOk;
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return 0.0;
-    }
-    if (sweep < 1 || sweep > sweepCount_) {
-        error = kAbfErrSweepRange;
-        return 0.0;
-    }
+Result<double> AbfFile::sweepStartMs(int sweep) const {
+    if (!isOpen()) return failure(kAbfErrNotOpen);
+    if (sweep < 1 || sweep > sweepCount_) return failure(kAbfErrSweepRange);
     const double index = sweep - 1;
     const double intervalMs = static_cast<double>(header_.adcSequenceInterval) / 1000.0;
     if (header_.operationMode == kAbfGapFree) return index * static_cast<double>(sweepFrames_) * intervalMs;
@@ -473,30 +443,19 @@ double AbfFile::sweepStartMs(int sweep, int& error) const {
     return index * static_cast<double>(sweepFrames_) * intervalMs;
 }
 
-std::int64_t AbfFile::readData(std::int64_t first, std::int64_t count, std::span<std::byte> out,
-                               int& error) const {
-    if (!isOpen()) {
-        error = kAbfErrNotOpen;
-        return 0;
-    }
-    error = kAbfOk;
+Result<std::int64_t> AbfFile::readData(std::int64_t first, std::int64_t count,
+                                       std::span<std::byte> out) const {
+    if (!isOpen()) return failure(kAbfErrNotOpen);
     const AbfHeader& header = header_;
     const std::int64_t size = header.bytesPerSample;
-    if (first < 0 || count < 0 || (size != 2 && size != 4) || header.dataOffsetBytes <= 0) {
-        error = kAbfErrBadArgument;
-        return 0;
-    }
-    if (first >= header.actualAcqLength) return 0;
+    if (first < 0 || count < 0 || (size != 2 && size != 4) || header.dataOffsetBytes <= 0)
+        return failure(kAbfErrBadArgument);
+    if (first >= header.actualAcqLength) return std::int64_t{0};
     const std::int64_t n = std::min<std::int64_t>(count, header.actualAcqLength - first);
-    if (static_cast<std::int64_t>(out.size()) < n * size) {
-        error = kAbfErrBadArgument;
-        return 0;
-    }
+    if (static_cast<std::int64_t>(out.size()) < n * size) return failure(kAbfErrBadArgument);
     if (!abf_detail::readFully(fd_, header.dataOffsetBytes + first * size, out.data(),
-                               static_cast<std::size_t>(n * size))) {
-        error = kAbfErrReadData;
-        return 0;
-    }
+                               static_cast<std::size_t>(n * size)))
+        return failure(kAbfErrReadData);
     return n;
 }
 

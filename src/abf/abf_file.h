@@ -8,6 +8,10 @@
 //   as its entry says;
 // - gap-free (mode 3): consecutive pieces of the per-channel sample count the caller asks for,
 //   the last piece holding the rest.
+//
+// Every public read gives a Result (params/result.h): the value, or an Error holding the error
+// number (abf_error.h), the recording's path and the readable reason naming the file
+// (abfOpenFailureLine). A failure costs an allocation, a successful read none.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +22,7 @@
 
 #include "abf/abf_error.h"
 #include "abf/abf_header.h"
+#include "params/result.h"
 
 namespace ephys {
 
@@ -33,12 +38,13 @@ class AbfFile {
     // Opens a recording for reading and fills `header`. samplesPerSweep: in, the piece length in
     // per-channel samples for gap-free data (0 or less: the file's own chunk length); out, the
     // per-channel samples of one sweep (gap-free: as requested; variable-length events: the
-    // longest sweep). Returns the number of sweeps, 0 on failure with `error` set. A handle that
-    // was open is closed first.
-    int open(const std::string& path, AbfHeader& header, int& samplesPerSweep, int& sweepCount, int& error);
+    // longest sweep). Gives the number of sweeps (at least 1). A handle that was open is closed
+    // first.
+    Result<int> open(const std::string& path, AbfHeader& header, int& samplesPerSweep);
 
-    // Closes the recording; the destructor does the same. Returns 0 or kAbfErrClose.
-    int close();
+    // Closes the recording; the destructor does the same. kAbfErrNotOpen when nothing was open,
+    // kAbfErrClose when the system refused.
+    Result<void> close();
 
     bool isOpen() const { return fd_ >= 0; }
     const AbfHeader& header() const { return header_; }
@@ -57,50 +63,54 @@ class AbfFile {
     std::string shortRecordingText() const;
 
     // All tags of the recording. An empty list is not an error. kAbfErrReadTags when the file
-    // ends before the last tag the header announces (the tags present are returned).
-    std::vector<AbfTag> readTags(int& error) const;
+    // ends before the last tag the header announces (the tags present stay in header().tags).
+    Result<std::vector<AbfTag>> readTags() const;
 
     // One channel of one sweep, de-interleaved. The 16-bit form needs 16-bit data
     // (kAbfErrDataFormat for float recordings); the float form gives user units for both kinds
-    // (raw x scale + offset, or the stored floats). Returns the number of samples, 0 on error.
-    int readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples, int& error);
-    int readSweep(int physicalChannel, int sweep, std::vector<float>& values, int& error);
+    // (raw x scale + offset, or the stored floats). Gives the number of samples.
+    Result<int> readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples);
+    Result<int> readSweep(int physicalChannel, int sweep, std::vector<float>& values);
 
     // Start of a sweep in ms: the synch array where the file has one, else sweep index x episode
     // start-to-start (sweep duration when that is 0); gap-free pieces start at their position.
-    double sweepStartMs(int sweep, int& error) const;
+    Result<double> sweepStartMs(int sweep) const;
 
     // A stretch of one channel regardless of sweeps: `count` sample points from point `first`
     // (per-channel samples from the start of the data section) of the channel at `position` in
     // the sampling sequence (0 .. channels - 1), de-interleaved into `out` (room for `count`).
-    // Reading stops at the end of the data. Returns the number of points read: 0 past the end,
-    // or 0 with `error` set on a bad argument or a failed read.
+    // Reading stops at the end of the data. Gives the number of points read (0 past the end); an
+    // error for a bad argument or a failed read.
     // Raw counts; int16 recordings only (kAbfErrDataFormat for float recordings).
-    std::int64_t readPoints(int position, std::int64_t first, std::int64_t count, std::span<std::int16_t> out,
-                            int& error);
+    Result<std::int64_t> readPoints(int position, std::int64_t first, std::int64_t count,
+                                    std::span<std::int16_t> out);
     // In the caller's units: int16 counts as raw x scale + offset; stored floats, which hold the
     // channel's own units, as value x scale (the offset belongs to the counts and is not added).
-    std::int64_t readPointsScaled(int position, std::int64_t first, std::int64_t count, float scale,
-                                  float offset, std::span<float> out, int& error);
+    Result<std::int64_t> readPointsScaled(int position, std::int64_t first, std::int64_t count, float scale,
+                                          float offset, std::span<float> out);
 
     // Direct access to the data section: `count` stored values from multiplexed index `first`,
     // copied as stored (little-endian int16 or float32, channels interleaved). Reading stops at
-    // the end of the data section. Returns the number of values copied.
-    std::int64_t readData(std::int64_t first, std::int64_t count, std::span<std::byte> out, int& error) const;
+    // the end of the data section. Gives the number of values copied.
+    Result<std::int64_t> readData(std::int64_t first, std::int64_t count, std::span<std::byte> out) const;
 
     // Stored values (all channels) from the start of the data section to the first one of a sweep.
     std::int64_t sweepFirstValue(int sweep) const;
 
   private:
+    // The error of a read: the number, this recording's name and the readable reason.
+    Error failure(int code) const;
+    // Reads `frames` sample points of one channel; kAbfOk or the error number.
     template <typename Out, typename Convert>
-    std::int64_t readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out,
-                             Convert convert, int& error);
-    // Checks a range read and cuts it to the data; -1 with `error` set when it cannot be read.
-    std::int64_t pointsAvailable(int position, std::int64_t first, std::int64_t count, std::size_t room,
-                                 int& error) const;
-    // The channel's position in the sampling sequence for a read of one sweep; -1 with `error` set
-    // when the file is not open, the channel was not sampled or there is no such sweep.
-    int sweepReadPosition(int physicalChannel, int sweep, int& error) const;
+    int readChannel(int position, std::int64_t firstValue, std::int64_t frames, Out* out, Convert convert);
+    // Checks a range read and cuts it to the data: the points to read, or the error number as a
+    // negative value.
+    std::int64_t pointsAvailable(int position, std::int64_t first, std::int64_t count,
+                                 std::size_t room) const;
+    // The channel's position in the sampling sequence for a read of one sweep, or the error number
+    // as a negative value when the file is not open, the channel was not sampled or there is no
+    // such sweep.
+    int sweepReadPosition(int physicalChannel, int sweep) const;
     void reset() noexcept;
     template <typename Raw>
     std::vector<Raw>& scratchFor() {

@@ -1,5 +1,7 @@
 #include "abf/abf_writer.h"
 
+#include "abf/abf_error.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,13 +50,16 @@ inline void store(std::uint8_t* at, U v) {
 
 }  // namespace
 
-std::string abfCheckWriteSpec(const AbfWriteSpec& spec) {
+Result<void> abfCheckWriteSpec(const AbfWriteSpec& spec) {
+    std::string why;
     try {
         Prepared p;
-        return abf_detail::prepareDescription(spec, p);
+        why = abf_detail::prepareDescription(spec, p);
     } catch (const std::exception& e) {
-        return e.what();
+        why = e.what();
     }
+    if (why.empty()) return {};
+    return Error{kAbfErrWrite, {}, std::move(why)};
 }
 
 std::int64_t abfWriteSamplesPerChannel(const AbfWriteSpec& spec) {
@@ -227,8 +232,8 @@ AbfWriter& AbfWriter::operator=(AbfWriter&&) noexcept = default;
 bool AbfWriter::isOpen() const {
     return state_ != nullptr;
 }
-const std::string& AbfWriter::error() const {
-    return error_;
+Error AbfWriter::failure() const {
+    return Error{kAbfErrWrite, target_, error_};
 }
 std::int64_t AbfWriter::samplesWritten() const {
     return state_ ? state_->written : written_;
@@ -245,14 +250,16 @@ void AbfWriter::abort() {
     state_.reset();
 }
 
-bool AbfWriter::open(const std::string& path, const AbfWriteSpec& spec, const AbfWriteOptions& options) {
+Result<void> AbfWriter::open(const std::string& path, const AbfWriteSpec& spec,
+                             const AbfWriteOptions& options) {
     abort();
+    target_ = path;
     error_.clear();
     written_ = 0;
     clipped_ = 0;
     if (path.empty()) {
         error_ = "Cannot write an ABF file without a name";
-        return false;
+        return failure();
     }
     try {
         auto st = std::make_unique<State>();
@@ -260,7 +267,7 @@ bool AbfWriter::open(const std::string& path, const AbfWriteSpec& spec, const Ab
         st->target = path;
         if (const std::string why = abf_detail::prepareDescription(spec, st->p); !why.empty()) {
             error_ = "Cannot write " + path + ": " + why;
-            return false;
+            return failure();
         }
         abf_detail::buildImages(st->p);
 
@@ -268,11 +275,11 @@ bool AbfWriter::open(const std::string& path, const AbfWriteSpec& spec, const Ab
         if (::stat(path.c_str(), &info) == 0) {
             if (S_ISDIR(info.st_mode)) {
                 error_ = "Cannot write " + path + ": it is a folder";
-                return false;
+                return failure();
             }
             if (!options.overwrite) {
                 error_ = "Cannot write " + path + ": the file exists (overwriting was not asked for)";
-                return false;
+                return failure();
             }
         }
 
@@ -283,59 +290,59 @@ bool AbfWriter::open(const std::string& path, const AbfWriteSpec& spec, const Ab
         save.syncFolder = options.syncToDisk;
         if (!st->file.create(path, save)) {
             error_ = "Cannot write " + path + ": " + errnoText(st->file.error());
-            return false;
+            return failure();
         }
         std::string why;
         if (!writeAll(st->file, st->p.head.data(), st->p.head.size(), why)) {
             error_ = "Cannot write " + path + ": " + why;
-            return false;
+            return failure();
         }
         st->p.head = {};
         st->buffer.resize(kBufferBytes);
         state_ = std::move(st);
-        return true;
+        return {};
     } catch (const std::bad_alloc&) {
         error_ = "Cannot write " + path + ": out of memory";
     } catch (const std::exception& e) {
         error_ = "Cannot write " + path + ": " + e.what();
     }
-    return false;
+    return failure();
 }
 
-bool AbfWriter::writeInterleaved(std::span<const std::int16_t> frames) {
+Result<void> AbfWriter::writeInterleaved(std::span<const std::int16_t> frames) {
     return call([&](State& st) { return st.interleaved(frames, error_); });
 }
-bool AbfWriter::writeInterleaved(std::span<const float> frames) {
+Result<void> AbfWriter::writeInterleaved(std::span<const float> frames) {
     return call([&](State& st) { return st.interleaved(frames, error_); });
 }
-bool AbfWriter::writeChannels(std::span<const std::span<const std::int16_t>> channels) {
+Result<void> AbfWriter::writeChannels(std::span<const std::span<const std::int16_t>> channels) {
     return call([&](State& st) { return st.perChannel(channels, error_); });
 }
-bool AbfWriter::writeChannels(std::span<const std::span<const float>> channels) {
+Result<void> AbfWriter::writeChannels(std::span<const std::span<const float>> channels) {
     return call([&](State& st) { return st.perChannel(channels, error_); });
 }
 
 template <typename F>
-bool AbfWriter::call(F&& f) {
+Result<void> AbfWriter::call(F&& f) {
     if (!state_) {
         if (error_.empty()) error_ = "No ABF file is open for writing";
-        return false;
+        return failure();
     }
     try {
-        if (f(*state_)) return true;
+        if (f(*state_)) return {};
     } catch (const std::bad_alloc&) {
         error_ = "Cannot write " + state_->target + ": out of memory";
     } catch (const std::exception& e) {
         error_ = "Cannot write " + state_->target + ": " + e.what();
     }
     abort();
-    return false;
+    return failure();
 }
 
-bool AbfWriter::finish() {
+Result<void> AbfWriter::finish() {
     if (!state_) {
         if (error_.empty()) error_ = "No ABF file is open for writing";
-        return false;
+        return failure();
     }
     State& st = *state_;
     const std::string what = "Cannot write " + st.target + ": ";
@@ -344,7 +351,7 @@ bool AbfWriter::finish() {
         error_ = what + "only " + std::to_string(st.written) + " of " + std::to_string(st.p.perChannel) +
                  " samples per channel were written";
         abort();
-        return false;
+        return failure();
     }
     // Pad the data to a whole block, then the closing sections.
     const std::size_t pad = static_cast<std::size_t>((kBlock - st.p.dataBytes % kBlock) % kBlock);
@@ -361,37 +368,34 @@ bool AbfWriter::finish() {
     }
     if (!ok) error_ = what + why;
     abort();
-    return ok;
+    if (!ok) return failure();
+    return {};
 }
 
 namespace {
 
 template <typename T>
-bool writeWhole(const std::string& path, const AbfWriteSpec& spec,
-                const std::vector<std::vector<T>>& channels, const AbfWriteOptions& options,
-                std::string* error) {
+Result<void> writeWhole(const std::string& path, const AbfWriteSpec& spec,
+                        const std::vector<std::vector<T>>& channels, const AbfWriteOptions& options) {
     AbfWriter w;
-    bool ok = w.open(path, spec, options);
-    if (ok) {
-        std::vector<std::span<const T>> spans(channels.begin(), channels.end());
-        ok = w.writeChannels(std::span<const std::span<const T>>(spans)) && w.finish();
-    }
-    if (!ok && error != nullptr) *error = w.error();
-    return ok;
+    if (Result<void> opened = w.open(path, spec, options); !opened) return opened;
+    std::vector<std::span<const T>> spans(channels.begin(), channels.end());
+    if (Result<void> written = w.writeChannels(std::span<const std::span<const T>>(spans)); !written)
+        return written;
+    return w.finish();
 }
 
 }  // namespace
 
-bool writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
-                  const std::vector<std::vector<std::int16_t>>& channels, const AbfWriteOptions& options,
-                  std::string* error) {
-    return writeWhole(path, spec, channels, options, error);
+Result<void> writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
+                          const std::vector<std::vector<std::int16_t>>& channels,
+                          const AbfWriteOptions& options) {
+    return writeWhole(path, spec, channels, options);
 }
 
-bool writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
-                  const std::vector<std::vector<float>>& channels, const AbfWriteOptions& options,
-                  std::string* error) {
-    return writeWhole(path, spec, channels, options, error);
+Result<void> writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
+                          const std::vector<std::vector<float>>& channels, const AbfWriteOptions& options) {
+    return writeWhole(path, spec, channels, options);
 }
 
 }  // namespace ephys

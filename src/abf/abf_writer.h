@@ -32,8 +32,9 @@
 // AbfWriteOptions::overwrite is set; without it the rename itself refuses to replace a file that
 // appeared meanwhile.
 //
-// Errors are reported by a false result and a message (AbfWriter::error()). No exception leaves
-// these functions; running out of memory is reported as an error as well.
+// Errors are reported as a Result (params/result.h) whose Error has the number kAbfErrWrite, the
+// target's path and the message as its reason. No exception leaves these functions; running out
+// of memory is reported as an error as well.
 #pragma once
 
 #include <array>
@@ -42,6 +43,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "params/result.h"
 
 namespace ephys {
 
@@ -138,8 +141,9 @@ struct AbfWriteOptions {
     bool syncToDisk = true;  // flush the file to the disk before it is renamed into place
 };
 
-// Checks a description; returns an empty string when it can be written, else the reason.
-std::string abfCheckWriteSpec(const AbfWriteSpec& spec);
+// Checks a description: success when it can be written, else an error whose reason says why
+// (the reason alone, naming no file).
+Result<void> abfCheckWriteSpec(const AbfWriteSpec& spec);
 
 // Per-channel samples that a description holds (sweeps × samples per sweep, or the gap-free
 // length).
@@ -159,27 +163,27 @@ class AbfWriter {
     AbfWriter& operator=(const AbfWriter&) = delete;
 
     // Checks the description, creates the temporary file and writes everything up to the data.
-    bool open(const std::string& path, const AbfWriteSpec& spec, const AbfWriteOptions& options = {});
+    Result<void> open(const std::string& path, const AbfWriteSpec& spec, const AbfWriteOptions& options = {});
 
     // Appends samples. Interleaved: whole frames, channel by channel for each sample point
     // (size a multiple of the channel count). Per channel: one span per channel, all of equal
     // length. int16 samples are raw counts and need an int16 file; float samples are values in
     // the channel's units (quantized with abfQuantize for an int16 file). Writing more samples
-    // than the description holds is an error. Any error abandons the file.
-    bool writeInterleaved(std::span<const std::int16_t> frames);
-    bool writeInterleaved(std::span<const float> frames);
-    bool writeChannels(std::span<const std::span<const std::int16_t>> channels);
-    bool writeChannels(std::span<const std::span<const float>> channels);
+    // than the description holds is an error. Any error abandons the file; later calls give the
+    // same error again.
+    Result<void> writeInterleaved(std::span<const std::int16_t> frames);
+    Result<void> writeInterleaved(std::span<const float> frames);
+    Result<void> writeChannels(std::span<const std::span<const std::int16_t>> channels);
+    Result<void> writeChannels(std::span<const std::span<const float>> channels);
 
     // Checks that every sample was written, writes the synch and tag sections behind the data,
     // and renames the file into place. The writer is closed afterwards, whatever the result.
-    bool finish();
+    Result<void> finish();
 
     // Abandons the file (removes the temporary file). Does nothing when no file is open.
     void abort();
 
     bool isOpen() const;
-    const std::string& error() const;
     // Per-channel samples written, and float values clamped to the int16 range, since open()
     // (kept after finish() or a failure until the next open()).
     std::int64_t samplesWritten() const;
@@ -188,20 +192,23 @@ class AbfWriter {
   private:
     struct State;
     template <typename F>
-    bool call(F&& f);
+    Result<void> call(F&& f);
+    // The Error for the message in error_.
+    Error failure() const;
     std::unique_ptr<State> state_;
-    std::string error_;
+    std::string target_;  // the path of the last open()
+    std::string error_;   // the last failure's message, empty after a successful open()
     std::int64_t written_ = 0;
     std::int64_t clipped_ = 0;
 };
 
 // Whole recordings in one call. channels[c] holds every sample of channel c (sweeps one after
-// the other). On failure the message goes to *error when error is not null.
-bool writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
-                  const std::vector<std::vector<std::int16_t>>& channels, const AbfWriteOptions& options = {},
-                  std::string* error = nullptr);
-bool writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
-                  const std::vector<std::vector<float>>& channels, const AbfWriteOptions& options = {},
-                  std::string* error = nullptr);
+// the other).
+Result<void> writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
+                          const std::vector<std::vector<std::int16_t>>& channels,
+                          const AbfWriteOptions& options = {});
+Result<void> writeAbfFile(const std::string& path, const AbfWriteSpec& spec,
+                          const std::vector<std::vector<float>>& channels,
+                          const AbfWriteOptions& options = {});
 
 }  // namespace ephys

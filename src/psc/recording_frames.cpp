@@ -81,19 +81,27 @@ std::int64_t pscTimeMapEntry(const PscParameters& p, std::int64_t index) {
     return static_cast<std::int64_t>(p.timeMap[2 * lo + 1]) + (index - p.timeMap[2 * lo]);
 }
 
+void pscRecordingError(MessageSink& messages, std::string_view heading, const Error& error) {
+    messages.show(MessageKind::PlainError, kPlainErrorCaption,
+                  std::string(heading).append("\n").append(error.text()).append("\n"));
+}
+
+bool pscOpenRecording(AbfFile& file, const std::string& fileName, AbfHeader& header, int& samplesPerSweep,
+                      std::string_view heading, MessageSink& messages) {
+    abfResetHeader(header);
+    const Result<int> opened = file.open(fileName, header, samplesPerSweep);
+    // The fixed message, and in the same box the file and the recording module's reason.
+    if (!opened) pscRecordingError(messages, heading, opened.error());
+    return opened.ok();
+}
+
 bool GetInfo(PscParameters& p, const std::string& fileName, MessageSink& messages) {
     AbfHeader header;
-    abfResetHeader(header);
     AbfFile file;
     int samplesPerSweep = p.frameLengthSetting;
-    int sweeps = 0;
-    int error = kAbfOk;
-    if (file.open(fileName, header, samplesPerSweep, sweeps, error) == 0) {
-        // The fixed message, and in the same box the file and the recording module's reason.
-        messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                      "Error opening file in GetInfo\n" + abfOpenFailureLine(error, fileName) + "\n");
+    if (!pscOpenRecording(file, fileName, header, samplesPerSweep, "Error opening file in GetInfo", messages))
         return false;
-    }
+    const int sweeps = file.sweepCount();
 
     const int channels = std::max<int>(1, header.adcNumChannels);
     p.channelCount = channels;
@@ -199,12 +207,13 @@ int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, Psc
 
     // The analysed channel in pA: counts scaled by the channel's scale and offset, stored floats
     // (in the channel's units) by its scale alone.
-    int error = kAbfOk;
     std::int64_t got = 0;
     if (reader.recording != nullptr) {
-        got = reader.recording->readPointsScaled(
-            position, firstSample + lead, wanted, p.channelScale, p.channelOffset,
-            std::span<float>(current + lead, static_cast<std::size_t>(wanted)), error);
+        // A failed read gives a frame of zeros, as a frame past the data does.
+        got = reader.recording
+                  ->readPointsScaled(position, firstSample + lead, wanted, p.channelScale, p.channelOffset,
+                                     std::span<float>(current + lead, static_cast<std::size_t>(wanted)))
+                  .valueOr(0);
     }
 
     if (got == 0) {

@@ -9,10 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "abf/abf_header.h"
 #include "params/messages.h"
+#include "params/result.h"
 #include "psc/frame_buffers.h"
 #include "psc/psc_parameters.h"
 #include "signal/gaussian_filter.h"
@@ -28,6 +30,14 @@ struct PscFrameReader {
     AbfFile* recording = nullptr;  // opened and closed by the caller; none: frames read as 0
     GaussianTaps taps;
 };
+
+// Opens a recording for the detector and fills `header`; samplesPerSweep as for AbfFile::open.
+// When it cannot be opened, one plain error box says `heading` and, on a line of its own, the
+// file and the recording module's reason (false).
+bool pscOpenRecording(AbfFile& file, const std::string& fileName, AbfHeader& header, int& samplesPerSweep,
+                      std::string_view heading, MessageSink& messages);
+// The plain error box of a recording that cannot be read: `heading`, then the error's line.
+void pscRecordingError(MessageSink& messages, std::string_view heading, const Error& error);
 
 // Reads the header of a recording into the run state: channel count, base name, frame length
 // and count, sample interval, the "Frames" list "1..N" and its limits, the data offset and the

@@ -175,23 +175,16 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     table.reserveFrames(p.frameCount);
 
     AbfHeader header;
-    abfResetHeader(header);
     AbfFile file;
     int samplesPerSweep = p.frameLengthSetting;
-    int sweeps = 0;
-    int error = kAbfOk;
-    if (file.open(fileName, header, samplesPerSweep, sweeps, error) == 0) {
-        messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                      "Error opening file\n" + abfOpenFailureLine(error, fileName) + "\n");
+    if (!pscOpenRecording(file, fileName, header, samplesPerSweep, "Error opening file", messages))
         return result;
-    }
     p.fileName = fileName;
 
     // Raw counts cannot be taken for currents: a channel without a usable scaling fails the
     // recording.
     if (const int scaling = pscSetupChannel(header, p); scaling != kAbfOk) {
-        messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                      "Error opening file\n" + abfOpenFailureLine(scaling, fileName) + "\n");
+        pscRecordingError(messages, "Error opening file", abfError(scaling, fileName));
         return result;
     }
     // A recording cut short is analysed as far as it goes, and the user is told so.
@@ -215,27 +208,20 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     const int scaleFrames = pscAutoscalingFrames(p, header, listed);
 
     progress.pressedButton.store(0);
-    if (file.close() != kAbfOk)
-        messages.show(MessageKind::PlainError, kPlainErrorCaption, "error closing file\n");
-    // The recording opened again for the passes over its frames.
+    if (!file.close()) messages.show(MessageKind::PlainError, kPlainErrorCaption, "error closing file\n");
+    // The recording opened again for the passes over its frames. The header was read a moment
+    // ago; a failure here means the file has gone or turned unreadable since.
     AbfFile data;
     AbfHeader dataHeader;
-    abfResetHeader(dataHeader);
     int dataPieceLength = 0;
-    int dataSweeps = 0;
-    int reason = kAbfOk;
-    if (data.open(fileName, dataHeader, dataPieceLength, dataSweeps, reason) == 0) {
-        // The header was read a moment ago; the file has gone or turned unreadable since.
-        messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                      "Error opening file\n" + abfOpenFailureLine(reason, fileName) + "\n");
+    if (!pscOpenRecording(data, fileName, dataHeader, dataPieceLength, "Error opening file", messages))
         return result;
-    }
     run.reader.recording = &data;
 
     if (scaleFrames > 0) autoscalingPass(run, header, frames, scaleFrames, buffers);
     const bool completed = detectionPass(run, header, frames, buffers, table);
     run.reader.recording = nullptr;
-    data.close();
+    (void)data.close();  // read only: nothing of the run is lost when the system refuses
     // Events past the table's capacity are never dropped without a word.
     const std::string unstored = pscUnstoredEventsLine(fileName, table);
     if (!unstored.empty()) messages.show(MessageKind::Warning, "PSCTRAWL", unstored);

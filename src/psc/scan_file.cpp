@@ -13,6 +13,7 @@
 #include "abf/abf_error.h"
 #include "abf/abf_file.h"
 #include "psc/psc_outputs.h"
+#include "psc/recording_frames.h"
 
 namespace ephys {
 
@@ -53,14 +54,12 @@ void putFloat(ScanBlock& block, std::size_t offset, float value) {
 // The recording opened again for its samples. Positions count sample points (all channels).
 class RecordingSamples {
   public:
-    // Returns 0 or the recording module's reason why the recording cannot be opened.
-    int open(const std::string& path, const PscParameters& p) {
+    // Opens the recording; when it cannot be opened, says so with the recording module's reason.
+    bool open(const std::string& path, const PscParameters& p, MessageSink& messages) {
         AbfHeader header;
-        abfResetHeader(header);
         int pieceLength = 0;
-        int sweeps = 0;
-        int error = kAbfOk;
-        if (file_.open(path, header, pieceLength, sweeps, error) == 0) return error;
+        // The recording was analysed a moment ago; it has gone or turned unreadable since.
+        if (!pscOpenRecording(file_, path, header, pieceLength, "Error opening file", messages)) return false;
         const int channels = std::max(1, p.channelCount);
         channel_ = p.channelNumber >= 0 && p.channelNumber < channels ? p.channelNumber : 0;
         floatData_ = header.dataFormat == kAbfFloatData;
@@ -68,7 +67,7 @@ class RecordingSamples {
         points_ = std::min<std::int64_t>(
             static_cast<std::int64_t>(std::max(0, p.frameLength)) * std::max(0, p.frameCount),
             header.actualAcqLength / std::max<int>(1, header.adcNumChannels));
-        return kAbfOk;
+        return true;
     }
 
     // `length` samples of the analysed channel from sample point `first` on; positions before the
@@ -82,14 +81,14 @@ class RecordingSamples {
         const std::int64_t lo = std::clamp<std::int64_t>(first, 0, points_ - 1);
         std::int64_t hi = std::clamp<std::int64_t>(last, 0, points_ - 1);
         const std::int64_t count = hi - lo + 1;
-        int error = kAbfOk;
+        // A failed read leaves the trace at 0, as positions outside the recording are.
         std::int64_t got = 0;
         if (!floatData_) {
             counts_.resize(static_cast<std::size_t>(count));
-            got = file_.readPoints(channel_, lo, count, counts_, error);
+            got = file_.readPoints(channel_, lo, count, counts_).valueOr(0);
         } else {
             values_.resize(static_cast<std::size_t>(count));
-            got = file_.readPointsScaled(channel_, lo, count, toPicoampere, 0.0f, values_, error);
+            got = file_.readPointsScaled(channel_, lo, count, toPicoampere, 0.0f, values_).valueOr(0);
         }
         if (got <= 0) return;
         hi = lo + got - 1;
@@ -177,12 +176,7 @@ bool pscExportScan(const std::string& recordingName, const std::string& outputDi
     };
 
     RecordingSamples recording;
-    if (const int reason = recording.open(recordingName, p); reason != kAbfOk) {
-        // The recording was analysed a moment ago; it has gone or turned unreadable since.
-        messages.show(MessageKind::PlainError, kPlainErrorCaption,
-                      "Error opening file\n" + abfOpenFailureLine(reason, recordingName) + "\n");
-        return failed();
-    }
+    if (!recording.open(recordingName, p, messages)) return failed();
     PscOutputFile file;
     if (!file.create(path, replaces ? OutputFile::Existing::Replace : OutputFile::Existing::Keep)) {
         messages.errorBox(kScanOpenError);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "abf/abf_error.h"
@@ -63,6 +64,10 @@ class SpikeRun {
     };
 
     void error(const std::string& text) { messages_.show(MessageKind::PlainError, kPlainErrorCaption, text); }
+    // The plain error box of a recording that cannot be read: `heading`, then the error's line.
+    void recordingError(std::string_view heading, const Error& reason) {
+        error(std::string(heading).append("\n").append(reason.text()).append("\n"));
+    }
     void console(const std::string& text) const {
         if (options_.console) {
             options_.console(text);
@@ -112,21 +117,27 @@ class SpikeRun {
 bool SpikeRun::open() {
     abfResetHeader(header_);
     samplesPerSweep_ = p_.gapFreeFrameLength;
-    int error = kAbfOk;
-    if (file_.open(path_, header_, samplesPerSweep_, sweepCount_, error) == 0) {
+    const Result<int> opened = file_.open(path_, header_, samplesPerSweep_);
+    if (!opened) {
+        sweepCount_ = 0;
         // The fixed message, and in the same box the file and the recording module's reason.
-        this->error("Error opening file\n" + abfOpenFailureLine(error, path_) + "\n");
+        recordingError("Error opening file", opened.error());
         return false;
     }
+    sweepCount_ = *opened;
     // A recording cut short is counted as far as it goes; the tags behind its data went with the
     // rest, so those that are left are taken.
     const bool cutShort = file_.isShort();
     if (cutShort) messages_.show(MessageKind::Warning, kSpktalCaption, file_.shortRecordingText());
-    tags_ = file_.readTags(error);
-    if (error != kAbfOk && error != kAbfErrNoTags && !(cutShort && error == kAbfErrReadTags)) {
-        this->error("Could not read tag array\n" + abfOpenFailureLine(error, path_) + "\n");
-        return false;
+    const Result<std::vector<AbfTag>> tags = file_.readTags();
+    if (!tags) {
+        const int code = tags.error().code;
+        if (code != kAbfErrNoTags && !(cutShort && code == kAbfErrReadTags)) {
+            recordingError("Could not read tag array", tags.error());
+            return false;
+        }
     }
+    tags_ = tags ? *tags : file_.header().tags;
 
     times_.assign(static_cast<std::size_t>(std::max(0, abfSamplesPerChannel(header_))), 0.0);
     abfSampleTimesMs(header_, times_);
@@ -154,7 +165,7 @@ bool SpikeRun::open() {
     // Counts without a scaling would be reported as millivolts: such a recording is refused.
     for (const Slot& slot : slots_) {
         if (slot.scalingError != kAbfOk) {
-            this->error("Error opening file\n" + abfOpenFailureLine(slot.scalingError, path_) + "\n");
+            recordingError("Error opening file", abfError(slot.scalingError, path_));
             return false;
         }
     }
@@ -162,18 +173,17 @@ bool SpikeRun::open() {
 }
 
 int SpikeRun::readSweep(const Slot& slot, int sweep) {
-    int error = kAbfOk;
     if (header_.dataFormat == kAbfFloatData) {
-        const int n = file_.readSweep(slot.channel, sweep, values_, error);
-        if (error != kAbfOk) return -1;
+        const Result<int> read = file_.readSweep(slot.channel, sweep, values_);
+        if (!read) return -1;
+        const int n = *read;
         samples_.resize(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i)
             samples_[static_cast<std::size_t>(i)] =
                 spikeSampleFromValue(values_[static_cast<std::size_t>(i)], slot.scale, slot.offset);
         return n;
     }
-    const int n = file_.readSweep(slot.channel, sweep, samples_, error);
-    return error == kAbfOk ? n : -1;
+    return file_.readSweep(slot.channel, sweep, samples_).valueOr(-1);
 }
 
 void SpikeRun::discoverChannels() {
@@ -285,8 +295,7 @@ void SpikeRun::countSweeps(SpikeOutputs& outputs) {
     settings.onsetMs = p_.countingOnset;
 
     for (int sweep = 1; sweep <= sweepCount_; ++sweep) {
-        int error = kAbfOk;
-        const double startSeconds = file_.sweepStartMs(sweep, error) / 1000.0;
+        const double startSeconds = file_.sweepStartMs(sweep).valueOr(0.0) / 1000.0;
         const double stimulus = stimulusLevel(sweep);
 
         for (std::size_t c = 0; c < slots_.size(); ++c) {
@@ -387,7 +396,7 @@ bool SpikeRun::run(SpikeFileResult& result) {
     const bool finished = outputs.finish(p_.doFrequencies == 'Y' ? &table : nullptr, messages_, &runOutputs);
     const bool written = runOutputs.publishRecording() && finished;
 
-    if (file_.close() != kAbfOk) error("error closing file\n");
+    if (!file_.close()) error("error closing file\n");
     result.ok = written && !runOutputs.recordingFailed();
     return result.ok;
 }

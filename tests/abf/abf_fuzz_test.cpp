@@ -17,6 +17,7 @@
 #include "abf/abf_file.h"
 #include "abf/abf_stimulus.h"
 #include "abf/abf_writer.h"
+#include "abf_results.h"
 #include "abf_test_support.h"
 
 namespace ephys {
@@ -50,7 +51,7 @@ std::string seedRecording(const fs::path& dir, AbfFileVersion version) {
     }
     const fs::path path = dir / (version == AbfFileVersion::V1 ? "seed1.abf" : "seed2.abf");
     std::string error;
-    EXPECT_TRUE(writeAbfFile(path.string(), spec, data, {}, &error)) << error;
+    EXPECT_TRUE(abf_test::take(writeAbfFile(path.string(), spec, data, {}), error)) << error;
     return readAll(path);
 }
 
@@ -60,26 +61,26 @@ void exercise(const std::string& path, int pieceLength, std::size_t fileBytes) {
     abfResetHeader(header);
     AbfFile file;
     int perSweep = pieceLength, sweeps = 0, error = 0;
-    if (file.open(path, header, perSweep, sweeps, error) == 0) {
+    if ((sweeps = abf_test::take(file.open(path, header, perSweep), error)) == 0) {
         EXPECT_NE(error, 0);
         EXPECT_FALSE(abfErrorText(error, path).empty());
         return;
     }
     ASSERT_GT(sweeps, 0);
-    (void)file.readTags(error);
+    (void)abf_test::take(file.readTags(), error);
     const int last = sweeps;
     for (int sweep : {1, 2, last, last + 1}) {
-        (void)file.sweepStartMs(sweep, error);
+        (void)abf_test::take(file.sweepStartMs(sweep), error);
         for (int physical = 0; physical < 16; ++physical) {
             float scale = 0, offset = 0;
             (void)abfChannelScaling(header, physical, scale, offset);
             std::vector<float> values;
             std::vector<std::int16_t> raw;
-            const int n = file.readSweep(physical, sweep, values, error);
+            const int n = abf_test::take(file.readSweep(physical, sweep, values), error);
             if (n > 0) {
                 EXPECT_LE(static_cast<std::size_t>(n), values.size());
             }
-            (void)file.readSweep(physical, sweep, raw, error);
+            (void)abf_test::take(file.readSweep(physical, sweep, raw), error);
         }
         for (int dac = 0; dac < 2; ++dac) {
             for (int epoch = 0; epoch < 10; ++epoch) {
@@ -98,8 +99,8 @@ void exercise(const std::string& path, int pieceLength, std::size_t fileBytes) {
         }
     }
     std::vector<std::byte> bytes(4096);
-    (void)file.readData(0, 1024, bytes, error);
-    (void)file.readData(std::numeric_limits<std::int64_t>::max() / 8, 16, bytes, error);
+    (void)abf_test::take(file.readData(0, 1024, bytes), error);
+    (void)abf_test::take(file.readData(std::numeric_limits<std::int64_t>::max() / 8, 16, bytes), error);
 }
 
 TEST(AbfFuzz, DamagedRecordingsNeverCrashTheReader) {

@@ -9,6 +9,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_stimulus.h"
+#include "abf_results.h"
 #include "abf_test_support.h"
 
 namespace ephys {
@@ -40,10 +41,8 @@ Runs waveRuns(const AbfHeader& h, int dac, int sweep, int expectError = kAbfOk) 
 AbfHeader headerOf(const std::string& name, AbfFile& file) {
     AbfHeader h;
     int samples = 0;
-    int sweeps = 0;
-    int error = -1;
-    file.open(abf_test::samplePath(name), h, samples, sweeps, error);
-    EXPECT_EQ(error, kAbfOk) << name;
+    const Result<int> opened = file.open(abf_test::samplePath(name), h, samples);
+    EXPECT_TRUE(opened) << name << ": " << abf_test::errorText(opened);
     return h;
 }
 
@@ -72,7 +71,7 @@ TEST(AbfEpochs, CurrentStepProtocol) {
     auto mean = [&](int sweep, int from, int to) {
         std::vector<float> v;
         int error = -1;
-        file.readSweep(0, sweep, v, error);
+        abf_test::take(file.readSweep(0, sweep, v), error);
         return std::accumulate(v.begin() + from, v.begin() + to, 0.0) / (to - from);
     };
     EXPECT_LT(mean(1, 3137, 12937), mean(1, 937, 2937) - 20.0);

@@ -135,10 +135,9 @@ inline void writeGenerated(GeneratedRecording& r) {
     }
     AbfWriteOptions options;
     options.syncToDisk = false;
-    std::string error;
-    const bool written = floats ? writeAbfFile(r.path, r.spec, values, options, &error)
-                                : writeAbfFile(r.path, r.spec, raw, options, &error);
-    if (!written) throw std::runtime_error("cannot write " + r.path + ": " + error);
+    const Result<void> written =
+        floats ? writeAbfFile(r.path, r.spec, values, options) : writeAbfFile(r.path, r.spec, raw, options);
+    if (!written) throw std::runtime_error("cannot write " + r.path + ": " + written.error().text());
 }
 
 struct GeneratedSet {

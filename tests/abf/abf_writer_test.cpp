@@ -23,6 +23,7 @@
 #include "abf/abf_file.h"
 #include "abf/abf_header.h"
 #include "abf/abf_stimulus.h"
+#include "abf_results.h"
 
 namespace ephys {
 namespace {
@@ -168,7 +169,8 @@ const AbfWriteOptions kNoSync{.overwrite = false, .syncToDisk = false};
 
 TEST_F(AbfWriterTest, Abf2HeaderAndSectionMapDescribeTheFile) {
     std::string error;
-    ASSERT_TRUE(writeAbfFile(path("a.abf"), episodicSpec(), rawData(3, 8000), kNoSync, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(path("a.abf"), episodicSpec(), rawData(3, 8000), kNoSync), error))
+        << error;
     const Bytes b = readFile(path("a.abf"));
     EXPECT_EQ(text(b, 0, 4), "ABF2");
     EXPECT_EQ((std::vector<int>{b[4], b[5], b[6], b[7], i16(b, 30)}), (std::vector<int>{0, 0, 0, 2, 0}));
@@ -200,14 +202,23 @@ TEST_F(AbfWriterTest, Abf2DataSectionHoldsTheInterleavedSamples) {
     // int16 given per channel in uneven pieces: stored raw, channel by channel per sample point.
     const auto data = rawData(3, 8000);
     AbfWriter w;
-    ASSERT_TRUE(w.open(path("i.abf"), episodicSpec(), kNoSync)) << w.error();
+    {
+        const Result<void> done = w.open(path("i.abf"), episodicSpec(), kNoSync);
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     for (const auto& [from, to] :
          std::vector<std::pair<std::size_t, std::size_t>>{{0, 1}, {1, 2001}, {2001, 8000}}) {
         std::vector<std::span<const std::int16_t>> piece;
         for (const auto& ch : data) piece.emplace_back(ch.data() + from, to - from);
-        ASSERT_TRUE(w.writeChannels(piece)) << w.error();
+        {
+            const Result<void> done = w.writeChannels(piece);
+            ASSERT_TRUE(done) << abf_test::errorText(done);
+        }
     }
-    ASSERT_TRUE(w.finish()) << w.error();
+    {
+        const Result<void> done = w.finish();
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     Bytes b = readFile(path("i.abf"));
     const Section d = section(b, kData);
     EXPECT_EQ(d.size, 2);
@@ -221,10 +232,16 @@ TEST_F(AbfWriterTest, Abf2DataSectionHoldsTheInterleavedSamples) {
     std::vector<float> frames;
     for (int k = 0; k < 1000; ++k)
         frames.insert(frames.end(), {k * 0.25F - 100.0F, -1e-3F * static_cast<float>(k)});
-    ASSERT_TRUE(w.open(path("f.abf"), spec, kNoSync)) << w.error();
+    {
+        const Result<void> done = w.open(path("f.abf"), spec, kNoSync);
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     ASSERT_TRUE(w.writeInterleaved(std::span<const float>(frames).first(602)));
     ASSERT_TRUE(w.writeInterleaved(std::span<const float>(frames).subspan(602)));
-    ASSERT_TRUE(w.finish()) << w.error();
+    {
+        const Result<void> done = w.finish();
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     b = readFile(path("f.abf"));
     const Section fd = section(b, kData);
     EXPECT_EQ(
@@ -333,7 +350,7 @@ TEST_F(AbfWriterTest, NeverOverwritesUnlessAsked) {
     const auto data = rawData(1, 100);
     { std::ofstream(path("x.abf")) << "precious"; }
     std::string error;
-    EXPECT_FALSE(writeAbfFile(path("x.abf"), spec, data, kNoSync, &error));
+    EXPECT_FALSE(abf_test::take(writeAbfFile(path("x.abf"), spec, data, kNoSync), error));
     EXPECT_NE(error.find("x.abf"), std::string::npos) << error;
     EXPECT_NE(error.find("exists"), std::string::npos) << error;
     EXPECT_EQ(text(readFile(path("x.abf")), 0, 8), "precious");
@@ -349,7 +366,7 @@ TEST_F(AbfWriterTest, NeverOverwritesUnlessAsked) {
 
     AbfWriteOptions replace = kNoSync;
     replace.overwrite = true;
-    ASSERT_TRUE(writeAbfFile(path("x.abf"), spec, data, replace, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(path("x.abf"), spec, data, replace), error)) << error;
     EXPECT_EQ(text(readFile(path("x.abf")), 0, 4), "ABF2");
     EXPECT_EQ(files(), (std::vector<std::string>{"x.abf", "y.abf"}));
 }
@@ -359,7 +376,7 @@ TEST_F(AbfWriterTest, FailedWritesLeaveNothingBehind) {
     const auto data = rawData(2, 1000);
     std::string error;
 
-    EXPECT_FALSE(writeAbfFile(path("no/such/folder/a.abf"), spec, data, kNoSync, &error));
+    EXPECT_FALSE(abf_test::take(writeAbfFile(path("no/such/folder/a.abf"), spec, data, kNoSync), error));
     EXPECT_NE(error.find("no/such/folder/a.abf"), std::string::npos) << error;
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
 
@@ -367,8 +384,10 @@ TEST_F(AbfWriterTest, FailedWritesLeaveNothingBehind) {
     AbfWriter w;
     ASSERT_TRUE(w.open(path("short.abf"), spec, kNoSync));
     ASSERT_TRUE(w.writeInterleaved(std::vector<std::int16_t>(1998, 7)));
-    EXPECT_FALSE(w.finish());
-    EXPECT_NE(w.error().find("999 of 1000"), std::string::npos) << w.error();
+    const Result<void> finished = w.finish();
+    ASSERT_FALSE(finished);
+    EXPECT_NE(finished.error().text().find("999 of 1000"), std::string::npos) << finished.error().text();
+    EXPECT_EQ(finished.error().file, path("short.abf"));
 
     // Too many samples, broken frames, a wrong channel count, raw counts for a float file.
     ASSERT_TRUE(w.open(path("long.abf"), spec, kNoSync));
@@ -424,15 +443,16 @@ TEST_F(AbfWriterTest, RefusesDescriptionsItCannotWrite) {
          "int16 samples only"},
         {"creator", [](AbfWriteSpec& s) { s.creator = "a name of many letters"; }, "longer than 16"},
     };
-    EXPECT_EQ(abfCheckWriteSpec(episodicSpec()), "");
+    EXPECT_TRUE(abfCheckWriteSpec(episodicSpec()));
     for (const Case& c : cases) {
         AbfWriteSpec s = episodicSpec();
         c.change(s);
-        const std::string why = abfCheckWriteSpec(s);
+        const std::string why = abf_test::errorText(abfCheckWriteSpec(s));
         EXPECT_NE(why.find(c.message), std::string::npos) << c.what << ": " << why;
         AbfWriter w;
-        EXPECT_FALSE(w.open(path("a.abf"), s, kNoSync)) << c.what;
-        EXPECT_NE(w.error().find(c.message), std::string::npos) << c.what;
+        const Result<void> opened = w.open(path("a.abf"), s, kNoSync);
+        EXPECT_FALSE(opened) << c.what;
+        EXPECT_NE(abf_test::errorText(opened).find(c.message), std::string::npos) << c.what;
     }
     EXPECT_EQ(files(), std::vector<std::string>{});
 }
@@ -455,7 +475,10 @@ TEST_F(AbfWriterTest, FloatValuesInInt16FilesAreRoundedAndClamped) {
     const std::vector<float> values{10.0F, -7.0F, 16393.5F, 20000.0F, -1e6F};
     ASSERT_TRUE(w.writeInterleaved(values));
     EXPECT_EQ(w.clippedSamples(), 2);  // 20000 and -1e6 are outside the int16 range at this scale
-    ASSERT_TRUE(w.finish()) << w.error();
+    {
+        const Result<void> done = w.finish();
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     const Bytes b = readFile(path("q.abf"));
     const Section d = section(b, kData);
     EXPECT_EQ((std::vector<int>{i16(b, d.at(0)), i16(b, d.at(1)), i16(b, d.at(2)), i16(b, d.at(3)),
@@ -491,7 +514,10 @@ TEST_F(AbfWriterTest, LongStreamsCrossTheOutputBufferIntact) {
         k += len;
         EXPECT_EQ(w.samplesWritten(), k);
     }
-    ASSERT_TRUE(w.finish()) << w.error();
+    {
+        const Result<void> done = w.finish();
+        ASSERT_TRUE(done) << abf_test::errorText(done);
+    }
     const Bytes b = readFile(path("long.abf"));
     const Section d = section(b, kData);
     ASSERT_EQ(d.count, 3 * n);
@@ -515,7 +541,7 @@ struct Opened {
 void openFile(const std::string& path, Opened& o, int pieceLength = 0) {
     int error = 0;
     o.samplesPerSweep = pieceLength;
-    o.sweeps = o.file.open(path, o.header, o.samplesPerSweep, o.sweeps, error);
+    o.sweeps = abf_test::take(o.file.open(path, o.header, o.samplesPerSweep), error);
     ASSERT_EQ(error, kAbfOk) << abfErrorText(error, path);
 }
 
@@ -539,7 +565,7 @@ void expectDescription(Opened& o, const AbfWriteSpec& spec) {
         }
     }
     int error = 0;
-    const std::vector<AbfTag> tags = o.file.readTags(error);
+    const std::vector<AbfTag> tags = abf_test::take(o.file.readTags(), error);
     ASSERT_EQ(error, kAbfOk);
     ASSERT_EQ(tags.size(), spec.tags.size());
     for (std::size_t k = 0; k < tags.size(); ++k) {
@@ -566,11 +592,12 @@ TEST_F(AbfWriterTest, EpisodicRecordingReadsBackWithTheReader) {
         ASSERT_TRUE(abfHasEpochWaveform(o.header, 0) && abfHasEpochWaveform(o.header, 1));
         for (int s = 0; s < 4; ++s) {
             int error = 0;
-            EXPECT_NEAR(o.file.sweepStartMs(s + 1, error), s * 1000.0, 1e-6);
+            EXPECT_NEAR(abf_test::take(o.file.sweepStartMs(s + 1), error), s * 1000.0, 1e-6);
             for (int position = 0; position < 3; ++position) {
                 std::vector<std::int16_t> raw;
                 const int adc = spec.channels[static_cast<std::size_t>(position)].physicalAdc;
-                ASSERT_EQ(o.file.readSweep(adc, s + 1, raw, error), 2000) << abfErrorText(error, file);
+                ASSERT_EQ(abf_test::take(o.file.readSweep(adc, s + 1, raw), error), 2000)
+                    << abfErrorText(error, file);
                 for (int i = 0; i < 2000; ++i) {
                     ASSERT_EQ(raw[static_cast<std::size_t>(i)], rawAt(position, s * 2000 + i))
                         << s << " " << i;
@@ -645,7 +672,8 @@ TEST_F(AbfWriterTest, SweepStartsWithoutSynchArrayFollowTheStartToStartTime) {
         EXPECT_FLOAT_EQ(o.header.episodeStartToStart, 2.5F);
         for (int sweep = 1; sweep <= 3; ++sweep) {
             int error = 0;
-            EXPECT_NEAR(o.file.sweepStartMs(sweep, error), (sweep - 1) * 2500.0, 1e-6) << sweep;
+            EXPECT_NEAR(abf_test::take(o.file.sweepStartMs(sweep), error), (sweep - 1) * 2500.0, 1e-6)
+                << sweep;
             EXPECT_EQ(error, kAbfOk);
         }
     }
@@ -661,23 +689,24 @@ TEST_F(AbfWriterTest, RangeReadsOfOneChannelCrossSweepsAndStopAtTheEnd) {
     int error = 0;
 
     std::vector<std::int16_t> counts(40);
-    ASSERT_EQ(o.file.readPoints(1, 1980, 40, counts, error), 40);  // sweeps 1 and 2
+    ASSERT_EQ(abf_test::take(o.file.readPoints(1, 1980, 40, counts), error), 40);  // sweeps 1 and 2
     EXPECT_EQ(error, kAbfOk);
     for (int k = 0; k < 40; ++k) ASSERT_EQ(counts[static_cast<std::size_t>(k)], rawAt(1, 1980 + k)) << k;
-    EXPECT_EQ(o.file.readPoints(2, 7990, 40, counts, error), 10);
+    EXPECT_EQ(abf_test::take(o.file.readPoints(2, 7990, 40, counts), error), 10);
     EXPECT_EQ(counts[9], rawAt(2, 7999));
-    EXPECT_EQ(o.file.readPoints(0, 8000, 40, counts, error), 0);
+    EXPECT_EQ(abf_test::take(o.file.readPoints(0, 8000, 40, counts), error), 0);
     EXPECT_EQ(error, kAbfOk);
 
     std::vector<float> values(5);
-    ASSERT_EQ(o.file.readPointsScaled(2, 4321, 5, 0.5F, -3.0F, values, error), 5);
+    ASSERT_EQ(abf_test::take(o.file.readPointsScaled(2, 4321, 5, 0.5F, -3.0F, values), error), 5);
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(values[static_cast<std::size_t>(k)], static_cast<float>(rawAt(2, 4321 + k)) * 0.5F - 3.0F);
     }
 
     // Refused: a channel position the recording does not have, a negative start, too little room.
     for (const auto& [position, first, count] : {std::tuple{3, 0, 5}, {-1, 0, 5}, {0, -1, 5}, {0, 0, 6}}) {
-        EXPECT_EQ(o.file.readPointsScaled(position, first, count, 1.0F, 0.0F, values, error), 0);
+        EXPECT_EQ(abf_test::take(o.file.readPointsScaled(position, first, count, 1.0F, 0.0F, values), error),
+                  0);
         EXPECT_EQ(error, kAbfErrBadArgument) << position << " " << first << " " << count;
     }
 
@@ -692,9 +721,9 @@ TEST_F(AbfWriterTest, RangeReadsOfOneChannelCrossSweepsAndStopAtTheEnd) {
     ASSERT_TRUE(writeAbfFile(path("f.abf"), floats, stored, kNoSync));
     Opened f;
     openFile(path("f.abf"), f);
-    EXPECT_EQ(f.file.readPoints(0, 0, 5, counts, error), 0);
+    EXPECT_EQ(abf_test::take(f.file.readPoints(0, 0, 5, counts), error), 0);
     EXPECT_EQ(error, kAbfErrDataFormat);
-    ASSERT_EQ(f.file.readPointsScaled(1, 2995, 5, 1000.0F, 7.0F, values, error), 5);
+    ASSERT_EQ(abf_test::take(f.file.readPointsScaled(1, 2995, 5, 1000.0F, 7.0F, values), error), 5);
     for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(values[k], stored[1][2995 + k] * 1000.0F) << k;
 }
 
@@ -713,7 +742,7 @@ TEST_F(AbfWriterTest, GapFreeFloatRecordingReadsBackWithTheReader) {
     std::vector<float> all, piece;
     for (int s = 1; s <= o.sweeps; ++s) {
         int error = 0;
-        ASSERT_GT(o.file.readSweep(5, s, piece, error), 0) << abfErrorText(error, "g.abf");
+        ASSERT_GT(abf_test::take(o.file.readSweep(5, s, piece), error), 0) << abfErrorText(error, "g.abf");
         all.insert(all.end(), piece.begin(), piece.end());
     }
     EXPECT_EQ(all, v);

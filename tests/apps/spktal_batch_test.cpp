@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../abf/abf_results.h"
 #include "abf/abf_file.h"
 #include "abf/abf_header.h"
 
@@ -251,7 +252,7 @@ void countCrossings(const std::string& file, int epoch, std::vector<int>& counts
     AbfFile abf;
     AbfHeader header;
     int samples = 0, sweeps = 0, error = 0;
-    ASSERT_GT(abf.open(file, header, samples, sweeps, error), 0) << file;
+    ASSERT_GT((sweeps = abf_test::take(abf.open(file, header, samples), error)), 0) << file;
     const auto& epochs = header.dacs[0].epochs;
     for (int sweep = 1; sweep <= sweeps; ++sweep) {
         // After the holding stretch of 1/64 of the sweep and the epochs before it.
@@ -263,7 +264,7 @@ void countCrossings(const std::string& file, int epoch, std::vector<int>& counts
         levels.push_back(epochs[epoch].initLevel +
                          static_cast<float>(sweep - 1) * epochs[epoch].levelIncrement);
         std::vector<float> mv;
-        abf.readSweep(header.adcSamplingSeq[0], sweep, mv, error);
+        abf_test::take(abf.readSweep(header.adcSamplingSeq[0], sweep, mv), error);
         int count = 0;
         bool above = false;
         int peak = 0;

@@ -49,15 +49,17 @@ void exercise(const std::string& path, int pieceLength, std::size_t fileBytes) {
     AbfHeader header;
     abfResetHeader(header);
     AbfFile file;
-    int perSweep = pieceLength, sweeps = 0, error = 0;
-    if (file.open(path, header, perSweep, sweeps, error) == 0) {
-        check(error != 0);
-        (void)abfErrorText(error, path);
-        (void)abfOpenFailureLine(error, path);
+    int perSweep = pieceLength;
+    const Result<int> opened = file.open(path, header, perSweep);
+    if (!opened) {
+        // A refusal names the file and says why, on one line.
+        check(opened.error().code != 0 && opened.error().text().find_first_of("\r\n") == std::string::npos);
+        (void)abfErrorText(opened.error().code, path);
         return;
     }
+    const int sweeps = *opened;
     check(sweeps > 0);
-    (void)file.readTags(error);
+    (void)file.readTags();
     for (const AbfTag& tag : header.tags) {
         (void)abfTagSeconds(header, tag);
         (void)abfTagComment(tag);
@@ -76,14 +78,14 @@ void exercise(const std::string& path, int pieceLength, std::size_t fileBytes) {
     const int sampled = header.adcNumChannels > 0 ? header.adcSamplingSeq[0] : 0;
     for (int sweep : {0, 1, 2, sweeps, sweeps + 1}) {
         (void)file.sweepLength(sweep);
-        (void)file.sweepStartMs(sweep, error);
+        (void)file.sweepStartMs(sweep);
         (void)file.sweepFirstValue(sweep);
         for (int physical : {sampled, 15}) {
             std::vector<float> values;
             std::vector<std::int16_t> raw;
-            const int n = file.readSweep(physical, sweep, values, error);
+            const int n = file.readSweep(physical, sweep, values).valueOr(0);
             check(n <= 0 || static_cast<std::size_t>(n) <= values.size());
-            (void)file.readSweep(physical, sweep, raw, error);
+            (void)file.readSweep(physical, sweep, raw);
         }
         for (int dac = 0; dac < 2; ++dac) {
             (void)abfHasEpochWaveform(header, dac);
@@ -101,9 +103,9 @@ void exercise(const std::string& path, int pieceLength, std::size_t fileBytes) {
         }
     }
     std::vector<std::byte> bytes(4096);
-    (void)file.readData(0, 1024, bytes, error);
-    (void)file.readData(-1, 16, bytes, error);
-    (void)file.readData(std::numeric_limits<std::int64_t>::max() / 8, 16, bytes, error);
+    (void)file.readData(0, 1024, bytes);
+    (void)file.readData(-1, 16, bytes);
+    (void)file.readData(std::numeric_limits<std::int64_t>::max() / 8, 16, bytes);
 }
 
 }  // namespace

@@ -50,9 +50,10 @@ bool writeRecording(const fs::path& path, const AbfWriteSpec& spec) {
     std::vector<std::vector<float>> data(spec.channels.size(), std::vector<float>(n));
     for (std::size_t c = 0; c < data.size(); ++c)
         for (std::size_t i = 0; i < n; ++i) data[c][i] = static_cast<float>((i * (c + 3)) % 50) - 20.0f;
-    std::string error;
-    if (!writeAbfFile(path.string(), spec, data, {.overwrite = true, .syncToDisk = false}, &error)) {
-        std::fprintf(stderr, "fuzz_seeds: %s: %s\n", path.c_str(), error.c_str());
+    const Result<void> written =
+        writeAbfFile(path.string(), spec, data, {.overwrite = true, .syncToDisk = false});
+    if (!written) {
+        std::fprintf(stderr, "fuzz_seeds: %s: %s\n", path.c_str(), written.error().text().c_str());
         return false;
     }
     return true;

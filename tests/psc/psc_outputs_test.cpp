@@ -18,6 +18,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_writer.h"
+#include "abf_results.h"
 #include "psc/recording_frames.h"
 #include "psc/scan_file.h"
 
@@ -697,17 +698,17 @@ struct ScanCase {
                 data[0][i] = static_cast<std::int16_t>(i);
                 data[1][i] = static_cast<std::int16_t>(3000 - static_cast<int>(i));
             }
-            EXPECT_TRUE(writeAbfFile(recording, layout, data, {}, &error)) << error;
+            EXPECT_TRUE(abf_test::take(writeAbfFile(recording, layout, data, {}), error)) << error;
         } else {
             layout.format = AbfSampleFormat::Float32;
             layout.channels = {{0, "IN 0", floatUnits, 1.0, 0.0}};
             std::vector<std::vector<float>> data(1, std::vector<float>(2000, 0.0f));
             std::copy(values.begin(), values.end(), data[0].begin());
-            EXPECT_TRUE(writeAbfFile(recording, layout, data, {}, &error)) << error;
+            EXPECT_TRUE(abf_test::take(writeAbfFile(recording, layout, data, {}), error)) << error;
         }
         AbfFile file;
         int samples = 0, sweeps = 0, code = 0;
-        EXPECT_GT(file.open(recording, header, samples, sweeps, code), 0);
+        EXPECT_GT((sweeps = abf_test::take(file.open(recording, header, samples), code)), 0);
 
         p.exportBlocks = 1;  // 256 samples, 25 of them before the event
         p.sampleInterval = 0.125f;

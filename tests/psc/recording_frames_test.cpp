@@ -14,6 +14,7 @@
 
 #include "abf/abf_file.h"
 #include "abf/abf_writer.h"
+#include "abf_results.h"
 #include "abf_test_recordings.h"
 #include "abf_test_support.h"
 
@@ -60,7 +61,7 @@ struct OpenRecording {
         CapturedMessages messages;
         EXPECT_TRUE(GetInfo(p, path, messages));
         int perSweep = p.frameLengthSetting, sweeps = 0, error = 0;
-        EXPECT_GT(file.open(path, header, perSweep, sweeps, error), 0);
+        EXPECT_GT((sweeps = abf_test::take(file.open(path, header, perSweep), error)), 0);
         pscSetupChannel(header, p);
         buffers.resize(p.frameLength, p.sampleInterval);
         reader.recording = &file;
@@ -175,7 +176,7 @@ TEST(SetupChannelTest, NanoampereIsShownInPicoampereAndMissingChannelsFallBack) 
     AbfFile file;
     AbfHeader header;
     int perSweep = 2048, sweeps = 0, error = 0;
-    ASSERT_GT(file.open(dir.path + "/two.abf", header, perSweep, sweeps, error), 0);
+    ASSERT_GT((sweeps = abf_test::take(file.open(dir.path + "/two.abf", header, perSweep), error)), 0);
     PscParameters p;
     p.channelNumber = 1;
     pscSetupChannel(header, p);
@@ -201,9 +202,9 @@ TEST(ReadFrameTest, FramesAgreeWithTheRecordingModuleAndArePaddedAtBothEnds) {
     AbfFile file;
     AbfHeader header;
     int perSweep = 18500, sweeps = 0, error = 0;
-    ASSERT_EQ(file.open(path, header, perSweep, sweeps, error), 1);
+    ASSERT_EQ((sweeps = abf_test::take(file.open(path, header, perSweep), error)), 1);
     std::vector<float> all;  // the current channel, position 1 (physical ADC 2), in pA
-    ASSERT_EQ(file.readSweep(2, 1, all, error), 18500);
+    ASSERT_EQ(abf_test::take(file.readSweep(2, 1, all), error), 18500);
 
     PscParameters p = plain(2048);
     p.channelNumber = 1;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../abf/abf_results.h"
 #include "abf/abf_file.h"
 #include "abf/abf_header.h"
 #include "spike_test_support.h"
@@ -262,7 +263,7 @@ void writeExtracellular(const std::string& path, bool mirrored) {
         for (double v : y) ch[0].push_back(static_cast<std::int16_t>(std::lround(mirrored ? -v : v)));
     }
     std::string error;
-    ASSERT_TRUE(writeAbfFile(path, layout, ch, {}, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(path, layout, ch, {}), error)) << error;
 }
 
 TEST(Extracellular, BothMethodsAndPolaritiesFindTheSpikes) {
@@ -321,7 +322,8 @@ TEST(Extracellular, AnUnmeasurableNoiseWindowIsReportedAndTheRunGoesOn) {
     layout.startDate = 20260101;
     layout.channels = {{0, "Unit 7", "mV", 0.001, 0.0}};
     std::string error;
-    ASSERT_TRUE(writeAbfFile(dir.file("gap.abf"), layout, {std::vector<std::int16_t>(2500, 0)}, {}, &error));
+    ASSERT_TRUE(abf_test::take(
+        writeAbfFile(dir.file("gap.abf"), layout, {std::vector<std::int16_t>(2500, 0)}, {}), error));
     SpikeParams p;
     p.detectionMethod = 'R';
     p.gapFreeFrameLength = 1000;
@@ -395,13 +397,15 @@ TEST(SpikeCountCommand, ATagArrayCutShortEndsTheRun) {
     layout.channels = {{0, "Vm", "mV", 0.01, 0.0}};
     layout.tags = {{0.01, false, "one", 1}, {0.02, false, "two", 1}};
     std::string error;
-    ASSERT_TRUE(writeAbfFile(path, layout, {std::vector<std::int16_t>(2000, -6000)}, {}, &error)) << error;
+    ASSERT_TRUE(
+        abf_test::take(writeAbfFile(path, layout, {std::vector<std::int16_t>(2000, -6000)}, {}), error))
+        << error;
     std::int64_t tagSection = 0;
     {
         AbfFile file;
         AbfHeader header;
         int samples = 0, sweeps = 0, code = 0;
-        ASSERT_GT(file.open(path, header, samples, sweeps, code), 0);
+        ASSERT_GT((sweeps = abf_test::take(file.open(path, header, samples), code)), 0);
         tagSection = static_cast<std::int64_t>(header.tagSectionPtr) * kAbfBlockSize;
     }
     std::filesystem::resize_file(path, static_cast<std::uintmax_t>(tagSection + kAbfTagSize + 32));
@@ -419,7 +423,7 @@ std::pair<std::int64_t, int> dataLayout(const std::string& path) {
     AbfFile file;
     AbfHeader header;
     int samples = 0, sweeps = 0, code = 0;
-    EXPECT_GT(file.open(path, header, samples, sweeps, code), 0) << code;
+    EXPECT_GT((sweeps = abf_test::take(file.open(path, header, samples), code)), 0) << code;
     return {header.dataOffsetBytes, samples};
 }
 
@@ -453,7 +457,9 @@ TEST(SpikeCountCommand, ARecordingCutShortIsCountedAsFarAsItGoesWithAWarning) {
     layout.channels = {{0, "Vm", "mV", 0.01, 0.0}};
     layout.tags = {{0.01, false, "one", 1}, {0.02, false, "two", 1}};
     std::string error;
-    ASSERT_TRUE(writeAbfFile(tagged, layout, {std::vector<std::int16_t>(4000, -6000)}, {}, &error)) << error;
+    ASSERT_TRUE(
+        abf_test::take(writeAbfFile(tagged, layout, {std::vector<std::int16_t>(4000, -6000)}, {}), error))
+        << error;
     std::filesystem::resize_file(tagged,
                                  static_cast<std::uintmax_t>(dataLayout(tagged).first + 2 * 1000 * 2));
     RunOutcome cut;

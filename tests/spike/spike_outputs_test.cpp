@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../abf/abf_results.h"
 #include "abf/abf_writer.h"
 #include "params/messages.h"
 #include "params/progress.h"
@@ -92,7 +93,7 @@ void writeSmallRecording(const std::string& path, AbfFileVersion version = AbfFi
     putSpike(ch[1], kSweep, 300);
     for (std::size_t p : {100, 140, 200, 230}) putSpike(ch[0], 2 * kSweep, p);
     std::string error;
-    ASSERT_TRUE(writeAbfFile(path, layout, ch, {}, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(path, layout, ch, {}), error)) << error;
 }
 
 SpikeParams everythingOn() {
@@ -242,7 +243,7 @@ TEST(SpikeGapFree, AbsoluteTimesFileEvenWithEveryOtherOutputOff) {
     std::vector<std::vector<std::int16_t>> ch(1, std::vector<std::int16_t>(1000, -600));
     for (std::size_t p : {50, 450, 900}) putSpike(ch[0], 0, p);
     std::string error;
-    ASSERT_TRUE(writeAbfFile(dir.file("cell.abf"), layout, ch, {}, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(dir.file("cell.abf"), layout, ch, {}), error)) << error;
 
     SpikeParams p;
     p.countingOnset = 0.0f;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../abf/abf_results.h"
 #include "abf/abf_writer.h"
 #include "abf/synthetic_recording.h"
 #include "params/messages.h"
@@ -114,7 +115,7 @@ inline void writeSpikeRecording(const std::string& path, const SpikeSynthSpec& s
                            .subspan(static_cast<std::size_t>((sweep - 1) * s.samplesPerSweep),
                                     static_cast<std::size_t>(s.samplesPerSweep)));
     std::string error;
-    ASSERT_TRUE(writeAbfFile(path, layout, channels, {}, &error)) << error;
+    ASSERT_TRUE(abf_test::take(writeAbfFile(path, layout, channels, {}), error)) << error;
 }
 
 // The synthesizer's peaks of one channel position and sweep, in ms from the sweep start.
