@@ -1,13 +1,18 @@
 // psctrawl, the PSC detector. `psctrawl --batch FILE...` analyses the recordings without a window
 // and writes their outputs beside them (or into --output-dir); without --batch it is the desktop program.
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QImage>
 #include <QStringList>
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +25,7 @@
 #include "params/param_table.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
+#include "psc/psc_figures.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
 #include "psctrawl/psctrawl_program.h"
@@ -27,6 +33,7 @@
 #include "shell/batch_command_line.h"
 #include "shell/command_line_basics.h"
 #include "shell/desktop_main.h"
+#include "shell/qt_canvas.h"
 
 namespace {
 
@@ -48,11 +55,46 @@ std::string valueOf(std::string_view setting) {
     return std::string(value);
 }
 
+// The events figure of a recording, written with its outputs: <recording>_events.svg drawn by the
+// plotting library, and the same drawing as <recording>_events.png. A figure not written fails the
+// recording.
+void writeEventsFigure(ephys::PscRun& run, const std::string& recording, const ephys::PscEventTable& table) {
+    ephys::PscEventsFigure figure = ephys::pscEventsFigureValues(recording, table, run.params);
+    auto fail = [&](const std::string& reason) {
+        run.messages.show(
+            ephys::MessageKind::PlainError, ephys::kPlainErrorCaption,
+            std::string("Couldn't write the figure of ").append(recording).append(": ").append(reason));
+        run.outputs.markFailed();
+    };
+    std::string reason;
+    if (!ephys::pscEventsFigureTraces(figure, recording, table, run.params, reason)) return fail(reason);
+    const std::string svg = ephys::pscEventsFigureSvg(figure);
+    const QImage image = ephys::plotRenderImage(
+        ephys::kPscFigureWidth, ephys::kPscFigureHeight, [&](ephys::PlotCanvas& canvas) {
+            ephys::PlotDevice d =
+                ephys::pscFigureDevice(canvas, ephys::kPscFigureWidth, ephys::kPscFigureHeight);
+            ephys::pscDrawEventsFigure(d, figure);
+        });
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return fail("the image could not be encoded as PNG");
+    const char overwrite = run.params.overwriteOutputs;
+    ephys::pscWriteFigureFile(ephys::pscFigurePath(recording, run.outputDir, ".svg"), svg, overwrite,
+                              run.messages, run.outputs);
+    ephys::pscWriteFigureFile(ephys::pscFigurePath(recording, run.outputDir, ".png"),
+                              std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+                              overwrite, run.messages, run.outputs);
+}
+
 // The shared batch options and psctrawl's own.
 struct BatchOptions {
     ephys::BatchCommandLine common{"psctrawl", "PSCTRAWL",
                                    "Write the outputs into DIR instead of beside each recording."};
     QCommandLineOption overwrite{"overwrite", "Replace outputs that already exist."};
+    QCommandLineOption figures{"figures",
+                               "Also write a figure of each recording's events, <recording>_events.svg and "
+                               ".png, beside its outputs."};
     QCommandLineOption maxEvents = ephys::batchMaxEventsOption();
 };
 
@@ -119,6 +161,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     ephys::PscRun run(params, progress, messages);
     run.outputDir = outputDir;
     run.withButtonEvent = false;
+    if (parser.isSet(o.figures)) run.moreOutputs = writeEventsFigure;
     params.recordingInfoRead = 0;
     const std::vector<ephys::PscRecordingOutcome> outcomes =
         ephys::pscRunRecordings(run, table, files, frames);
@@ -143,9 +186,37 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     return allDone ? kExitDone : kExitFailed;
 }
 
+// Whether the command line asks for figures (before any "--" that ends the options).
+bool wantsFigures(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--") return false;
+        if (argument == "--figures") return true;
+    }
+    return false;
+}
+
+QtMessageHandler previousHandler = nullptr;
+
+void dropSessionNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) return;
+    if (previousHandler != nullptr) previousHandler(type, context, text);
+}
+
 // --batch and --help: the command-line program, no display needed.
 int consoleMain(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // Figures are drawn with Qt's fonts, which need a GUI application object; the offscreen
+    // platform gives one without a display. Without figures the program stays a console one.
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsFigures(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a desktop session the platform notes that it has no runtime folder; batch
+        // output on standard error is the program's own messages only.
+        previousHandler = qInstallMessageHandler(dropSessionNotes);
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     ephys::useCNumbers();
     QCoreApplication::setApplicationName("psctrawl");
 
@@ -157,7 +228,7 @@ int consoleMain(int argc, char* argv[]) {
             "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
             "measures them and writes the event table, summaries and scan file of each recording.",
             "Analyse the recordings without a window, write the outputs.",
-            {options.overwrite, options.maxEvents}))
+            {options.overwrite, options.figures, options.maxEvents}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

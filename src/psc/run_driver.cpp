@@ -232,6 +232,7 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
         run.outputs.startRecording(fileName);
         result.completionText =
             pscExportText(fileName, run.outputDir, table, p, progress, messages, &run.outputs);
+        if (run.moreOutputs) run.moreOutputs(run, fileName, table);
         if (p.exportScan == 'Y')
             pscExportScan(fileName, run.outputDir, table, p, header, progress, messages, &run.outputs);
         // The recording's outputs appear together: a run killed while they are written leaves

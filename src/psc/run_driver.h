@@ -23,6 +23,8 @@
 
 namespace ephys {
 
+struct PscEventTable;
+
 // What the recordings of one run share.
 struct PscRun {
     PscRun(PscParameters& parameters, ProgressRecord& progressRecord, MessageSink& messageSink)
@@ -38,6 +40,11 @@ struct PscRun {
     // each frame of the detection pass before the detector looks at it.
     std::function<void(PscParameters&)> startDisplay;
     std::function<void(const PscFrameBuffers&, PscParameters&)> drawFrame;
+    // Further outputs of a recording, written after its text outputs and before its scan file
+    // (which changes the scale of float recordings in the record), and put in place together
+    // with them: batch --figures writes the events figure here. An output not written marks the
+    // recording failed in `outputs`.
+    std::function<void(PscRun&, const std::string&, const PscEventTable&)> moreOutputs;
     // Called with each recording's event table when its detection pass ran to the end and its
     // outputs are done (the episode pass has given every event its frame and window): the events
     // in memory, for callers that take them without the files.
