@@ -173,8 +173,10 @@ void drawLegend(PlotDevice& d, const PscEventsFigure& f) {
         y += line;
     };
     say(kBlack, counted(f.eventCount, "event stored", "events stored"));
-    say(kBlack, "black: average of " + counted(f.averaged, "event", "events"));
-    say(kGrey, "grey: " + std::to_string(f.traces.size()) + " of them, spread over the recording");
+    if (f.averaged > 0) {
+        say(kBlack, "black: average of " + counted(f.averaged, "event", "events"));
+        say(kGrey, "grey: " + std::to_string(f.traces.size()) + " of them, spread over the recording");
+    }
     if (!f.amplitudes.empty()) {
         double sum = 0.0;
         for (float a : f.amplitudes) sum += a;
