@@ -42,6 +42,7 @@ struct FrameWork {
     ProgressRecord& progress;
     const PscSampleCounts& n;
     std::span<const int> triggers;  // all listed triggers, those past the frame included
+    bool model = false;             // the triggers are onsets listed by a model detector
 
     PscDisplay* shown() const {
         return display != nullptr && p.enableSweepDisplay == 'Y' ? display : nullptr;
@@ -145,7 +146,8 @@ bool analyseTrigger(FrameWork& w, int j) {
     }
     const int initialType = type;
 
-    const int onset = findOnset(w, t0);
+    // A model detector lists the onsets themselves.
+    const int onset = w.model ? t0 : findOnset(w, t0);
     e.onsetIndex = onset;
 
     // Baseline before the onset; an empty window (a baseline time of less than half a sample)
@@ -273,6 +275,17 @@ bool analyseTrigger(FrameWork& w, int j) {
 
 }  // namespace
 
+PscModelSpec pscModelSpecOf(const PscParameters& p) {
+    PscModelSpec spec;
+    spec.kind = p.detector;
+    spec.riseMs = p.templateRiseMs;
+    spec.decayMs = p.templateDecayMs;
+    spec.sign = p.diffTrigger < 0.0f ? -1.0f : 1.0f;
+    spec.threshold = p.detectionThreshold;
+    spec.sampleIntervalMs = p.sampleInterval;
+    return spec;
+}
+
 int pscRound(float x) {
     return pscWholePart(x + 0.5f);
 }
@@ -372,6 +385,7 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         p.carriedBaseline = 1e30f;
         p.baselineValid = 1;
         p.triggerState = 0;
+        p.modelWork.noiseFrames = 0;
         p.detectorStarted = 1;
     }
     if (frameNumber == 1) p.triggerState = 0;
@@ -381,7 +395,21 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
     if (PscDisplay* d = shown()) d->frameStart(frameNumber, buffers.frameLength, p.diffTrigger);
 
     std::array<int, kPscMaxTriggers> triggers;
-    const int listed = pscScanTriggers(p, buffers, n, triggers, shown(), messages);
+    const bool model = p.detector != PscDetectorKind::Slope;
+    int listed = 0;
+    if (model) {
+        PscModelSpec spec = pscModelSpecOf(p);
+        // Recorded samples of this frame's buffer: the frame's own and its neighbours', up to
+        // the recording's last sample.
+        const std::int64_t start = static_cast<std::int64_t>(frameNumber - 1) * buffers.frameLength;
+        const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
+        spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
+        spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
+        listed = pscModelScan(spec, buffers, triggers, p.modelWork);
+        p.triggerState = 0;
+    } else {
+        listed = pscScanTriggers(p, buffers, n, triggers, shown(), messages);
+    }
     if (PscDisplay* d = shown(); d != nullptr && p.carriedBaseline < 1e29f)
         d->carriedBaseline(p.carriedBaseline);
 
@@ -400,7 +428,8 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
     }
     FrameWork work{
         p,       table,    buffers, frameNumber,
-        display, progress, n,       std::span<const int>(triggers.data(), static_cast<std::size_t>(listed))};
+        display, progress, n,       std::span<const int>(triggers.data(), static_cast<std::size_t>(listed)),
+        model};
     for (int j = 0; j < working; ++j) {
         if (!analyseTrigger(work, j)) break;
     }

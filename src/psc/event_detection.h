@@ -37,6 +37,10 @@ struct PscSampleCounts {
     int dead = 0;        // N_dead: "Dead time for type I (ms)"
 };
 
+// The model detector's settings of a run: kinetics, threshold, and the direction of the events
+// from the sign of "Diff. trigger ([+-]pa/ms)".
+PscModelSpec pscModelSpecOf(const PscParameters& p);
+
 // rnd(x): the whole part of x + 0.5, truncated toward zero (also for negative x).
 int pscRound(float x);
 

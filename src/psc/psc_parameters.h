@@ -13,6 +13,7 @@
 
 #include "params/messages.h"
 #include "params/param_table.h"
+#include "psc/model_detection.h"
 
 namespace ephys {
 
@@ -94,6 +95,14 @@ struct PscSettings {
     // batch command line changes it; it is no row of the parameter table.
     std::int32_t maxStoredEvents = 63999;
 
+    // The detector that lists the events: the slope trigger, or a model detector with the event's
+    // kinetics and its threshold (0: the detector's default). Run options beside the table: the
+    // batch command line and the desktop program's own settings set them; no row holds them.
+    PscDetectorKind detector = PscDetectorKind::Slope;
+    float templateRiseMs = 0.5f;
+    float templateDecayMs = 5.0f;
+    float detectionThreshold = 0.0f;
+
     char outputRaster = '\0';             // "Output raster file?"
     char rasterPeakTime = '\0';           // "Output raster of peak time rather than onset?"
     char outputRasterEpisodes = '\0';     // "Output Rasters w/ Epis?"
@@ -136,6 +145,7 @@ struct PscDetectorState {
     float carriedBaseline = 1e30f;     // 1e30: no baseline yet
     std::int32_t baselineValid = 1;    // set: the next event starts as type 1
     std::int32_t triggerState = 0;     // 0 idle, 1 beyond the level, 2 confirmed, 3 falling back
+    PscModelWork modelWork;            // scratch of the model detectors, reused frame after frame
 };
 
 // The live display's traces and the vertical transform of each trace's panel, saved after its
