@@ -45,6 +45,10 @@ struct Options {
     QCommandLineOption noise{"noise", "SD of the white noise (pA or mV; default 2 pA, 0.3 mV).", "X"};
     QCommandLineOption drift{"drift", "psc: amplitude of a slow drift in pA (default 0).", "PA", "0"};
     QCommandLineOption driftHz{"drift-hz", "psc: frequency of the drift in Hz (default 0.1).", "HZ", "0.1"};
+    QCommandLineOption pink{
+        "pink-noise", "psc: SD of pink (1/f) noise in pA, beside the white noise (default 0).", "PA", "0"};
+    QCommandLineOption hum{"hum", "psc: amplitude of mains hum in pA (default 0).", "PA", "0"};
+    QCommandLineOption humHz{"hum-hz", "psc: frequency of the mains hum in Hz (default 50).", "HZ", "50"};
     QCommandLineOption minGap{"min-gap", "psc: shortest time between two onsets in ms (default 0).", "MS",
                               "0"};
     QCommandLineOption channels{"channels", "spikes: recorded channels (default 1).", "N", "1"};
@@ -64,10 +68,10 @@ struct Options {
             "Writes a synthetic ABF recording with known events and its ground truth.");
         parser.addHelpOption();
         for (auto* o :
-             {&out,         &kind,          &seed,        &format,   &abf1,    &overwrite, &interval,
-              &duration,    &sweeps,        &sweepLength, &rate,     &rise,    &decay,     &amplitude,
-              &amplitudeSd, &outward,       &noise,       &drift,    &driftHz, &minGap,    &channels,
-              &firstStep,   &stepIncrement, &stepLength,  &rheobase, &gain,    &tag}) {
+             {&out,      &kind,        &seed,    &format, &abf1,     &overwrite, &interval,      &duration,
+              &sweeps,   &sweepLength, &rate,    &rise,   &decay,    &amplitude, &amplitudeSd,   &outward,
+              &noise,    &drift,       &driftHz, &minGap, &channels, &firstStep, &stepIncrement, &stepLength,
+              &rheobase, &gain,        &tag,     &pink,   &hum,      &humHz}) {
             parser.addOption(*o);
         }
     }
@@ -153,7 +157,8 @@ int main(int argc, char** argv) {
     }
     double seed = 1, interval = 50, duration = 60, sweepLength = 0, sweepsValue = 0, rate = 5, rise = 0.5,
            decay = 5, amplitude = 30, amplitudeSd = 0.3, drift = 0, driftHz = 0.1, minGap = 0, channels = 1,
-           firstStep = -50, stepIncrement = 25, stepLength = 0.5, rheobase = 50, gain = 0.5;
+           pink = 0, hum = 0, humHz = 50, firstStep = -50, stepIncrement = 25, stepLength = 0.5,
+           rheobase = 50, gain = 0.5;
     double noise = kind == "psc" ? 2.0 : 0.3;
     for (auto [option, value] :
          std::initializer_list<std::pair<QCommandLineOption*, double*>>{{&o.seed, &seed},
@@ -169,6 +174,9 @@ int main(int argc, char** argv) {
                                                                         {&o.noise, &noise},
                                                                         {&o.drift, &drift},
                                                                         {&o.driftHz, &driftHz},
+                                                                        {&o.pink, &pink},
+                                                                        {&o.hum, &hum},
+                                                                        {&o.humHz, &humHz},
                                                                         {&o.minGap, &minGap},
                                                                         {&o.channels, &channels},
                                                                         {&o.firstStep, &firstStep},
@@ -227,6 +235,9 @@ int main(int argc, char** argv) {
         p.noiseSdPa = noise;
         p.driftPa = drift;
         p.driftHz = driftHz;
+        p.pinkNoiseSdPa = pink;
+        p.humPa = hum;
+        p.humHz = humHz;
         p.minGapMs = minGap;
         p.seed = static_cast<std::uint64_t>(seed);
         const PscSynthesizer synth(p);

@@ -36,6 +36,30 @@ double counterNormal(std::uint64_t seed, std::uint64_t stream, std::int64_t inde
     return (index & 1) != 0 ? r * std::sin(angle) : r * std::cos(angle);
 }
 
+// Pink noise of SD 1 at sample `index` (after Voss and McCartney): the sum of kPinkOctaves random
+// sequences, the one of octave j with a new value every 2^j samples and straight lines between
+// them (held values would make steps, which no amplifier's noise has), each octave with its own
+// phase. Every value comes from the counter-based generator, so any stretch of the noise can be
+// produced without the samples before it.
+constexpr int kPinkOctaves = 16;
+
+double pinkNoise(std::uint64_t seed, std::uint64_t stream, std::int64_t index) {
+    double sum = 0.0;
+    for (int j = 0; j < kPinkOctaves; ++j) {
+        const std::int64_t span = std::int64_t{1} << j;
+        const auto phase = static_cast<std::int64_t>((static_cast<std::uint64_t>(j) * 0x9E3779B9ull) %
+                                                     static_cast<std::uint64_t>(span));
+        const std::int64_t at = index + phase;
+        const std::int64_t node = at >> j;
+        const double f = static_cast<double>(at - (node << j)) / static_cast<double>(span);
+        // Streams above 0x100 are the octaves'; the white noise uses the sweep number.
+        const std::uint64_t octave = (stream << 5) + 0x100 + static_cast<std::uint64_t>(j);
+        sum += (1.0 - f) * counterNormal(seed, octave, node) + f * counterNormal(seed, octave, node + 1);
+    }
+    // A straight line between two independent values has a variance of 2/3 on average.
+    return sum * std::sqrt(1.5 / static_cast<double>(kPinkOctaves));
+}
+
 }  // namespace
 
 SynthRandom::SynthRandom(std::uint64_t seed) {
@@ -132,6 +156,10 @@ void PscSynthesizer::fill(int sweep, std::int64_t first, std::span<float> out) c
         double v = spec_.holdingPa + spec_.noiseSdPa * counterNormal(spec_.seed, stream, k);
         if (spec_.driftPa != 0.0) {
             v += spec_.driftPa * std::sin(2.0 * std::numbers::pi * spec_.driftHz * (t + sweepOffsetS));
+        }
+        if (spec_.pinkNoiseSdPa != 0.0) v += spec_.pinkNoiseSdPa * pinkNoise(spec_.seed, stream, k);
+        if (spec_.humPa != 0.0) {
+            v += spec_.humPa * std::sin(2.0 * std::numbers::pi * spec_.humHz * (t + sweepOffsetS));
         }
         out[i] = static_cast<float>(v);
     }

@@ -43,6 +43,11 @@ struct PscSynthSpec {
     double noiseSdPa = 2.0;  // white Gaussian noise
     double driftPa = 0.0;    // slow sinusoidal drift: amplitude and frequency
     double driftHz = 0.1;
+    // Pink (1/f) noise of this SD, from about 0.3 Hz (at 20 kHz sampling) up to the sampling
+    // rate, beside the white noise; and mains hum, a sine of this amplitude and frequency.
+    double pinkNoiseSdPa = 0.0;
+    double humPa = 0.0;
+    double humHz = 50.0;
     double holdingPa = 0.0;  // constant offset
     double minGapMs = 0.0;   // no two onsets closer than this (0: pure Poisson)
     std::uint64_t seed = 1;
