@@ -96,7 +96,45 @@ struct BatchOptions {
                                "Also write a figure of each recording's events, <recording>_events.svg and "
                                ".png, beside its outputs."};
     QCommandLineOption maxEvents = ephys::batchMaxEventsOption();
+    QCommandLineOption detector{"detector",
+                                "How events are found: slope (the dI/dt trigger, default), deconvolution "
+                                "or template (by the event's shape).",
+                                "NAME", "slope"};
+    QCommandLineOption riseMs{"template-rise-ms", "Rise time constant of the event template (default 0.5).",
+                              "MS", "0.5"};
+    QCommandLineOption decayMs{"template-decay-ms", "Decay time constant of the event template (default 5).",
+                               "MS", "5"};
+    QCommandLineOption thresholdSd{"threshold-sd",
+                                   "Detection threshold of the deconvolution or template detector, in noise "
+                                   "SDs (default 4.5 for deconvolution, 5 for template).",
+                                   "K"};
 };
+
+// The detector options into the run options of the parameter record. False after a usage error.
+bool applyDetectorOptions(const QCommandLineParser& parser, const BatchOptions& o, ephys::PscParameters& p) {
+    if (!ephys::pscParseDetector(parser.value(o.detector).toStdString(), p.detector)) {
+        o.common.usageError("--detector is slope, deconvolution or template");
+        return false;
+    }
+    bool riseOk = false, decayOk = false, thresholdOk = true;
+    const double rise = parser.value(o.riseMs).toDouble(&riseOk);
+    const double decay = parser.value(o.decayMs).toDouble(&decayOk);
+    double threshold = 0.0;
+    if (parser.isSet(o.thresholdSd)) threshold = parser.value(o.thresholdSd).toDouble(&thresholdOk);
+    if (!riseOk || !decayOk || !(rise > 0.0 && rise < 1000.0) || !(decay > 0.0 && decay < 1000.0) ||
+        rise >= decay) {
+        o.common.usageError("--template-rise-ms and --template-decay-ms take times in ms, rise below decay");
+        return false;
+    }
+    if (!thresholdOk || (parser.isSet(o.thresholdSd) && !(threshold > 0.0 && threshold < 1000.0))) {
+        o.common.usageError("--threshold-sd takes a number above 0");
+        return false;
+    }
+    p.templateRiseMs = static_cast<float>(rise);
+    p.templateDecayMs = static_cast<float>(decay);
+    p.detectionThreshold = static_cast<float>(threshold);
+    return true;
+}
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
     // The recordings' names as the file system spells them, whatever their encoding.
@@ -154,6 +192,7 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     const std::optional<std::int32_t> maxEvents = ephys::batchMaxEvents(parser, o.maxEvents, o.common);
     if (!maxEvents) return kExitUsage;
     params.maxStoredEvents = *maxEvents;
+    if (!applyDetectorOptions(parser, o, params)) return kExitUsage;
 
     ephys::StderrProgressView view(o.common.quiet(parser));
     ephys::ProgressRecord progress;
@@ -228,7 +267,8 @@ int consoleMain(int argc, char* argv[]) {
             "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
             "measures them and writes the event table, summaries and scan file of each recording.",
             "Analyse the recordings without a window, write the outputs.",
-            {options.overwrite, options.figures, options.maxEvents}))
+            {options.overwrite, options.figures, options.maxEvents, options.detector, options.riseMs,
+             options.decayMs, options.thresholdSd}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

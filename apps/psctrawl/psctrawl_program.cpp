@@ -1,13 +1,17 @@
 #include "psctrawl/psctrawl_program.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMetaObject>
 #include <QTimer>
 
 #include <functional>
 #include <utility>
 
+#include "params/profile_file.h"
 #include "params/progress.h"
 #include "psc/recording_frames.h"
 #include "psc/run_driver.h"
@@ -25,6 +29,11 @@ namespace {
 // How often a stop request presses Cancel again while the worker goes on (the press may land
 // between two recordings, where the next recording clears it).
 constexpr int kStopRepeatMs = 100;
+
+// The detector choice is kept in the ini file in a section of its own, beside the [Parameters]
+// of the table: it is a run option, not a parameter.
+constexpr std::string_view kDetectorSection = "Detector";
+constexpr std::string_view kDetectorKey = "Detector";
 
 // Runs `work` on the GUI thread and waits for it (the worker's only way to touch widgets).
 void onGuiThread(QObject* context, const std::function<void()>& work) {
@@ -46,6 +55,53 @@ PsctrawlProgram::PsctrawlProgram(std::vector<std::string> helpFolders) {
     stopTimer_->setInterval(kStopRepeatMs);
     QObject::connect(stopTimer_, &QTimer::timeout, window_.get(), [this] {
         if (running_.load()) progressPress(window_->progress(), kProgressCancel);
+    });
+    readDetectorChoice();
+    buildDetectorMenu();
+}
+
+void PsctrawlProgram::readDetectorChoice() {
+    const Result<ProfileFile> profile = ProfileFile::load(window_->iniPath());
+    if (!profile || profile->holdsBinary()) return;
+    const std::optional<std::string> name = profile->get(kDetectorSection, kDetectorKey);
+    PscDetectorKind kind = PscDetectorKind::Slope;
+    if (name && pscParseDetector(*name, kind)) params_.detector = kind;
+}
+
+void PsctrawlProgram::saveDetectorChoice() {
+    const Result<ProfileFile> read = ProfileFile::load(window_->iniPath());
+    if (!read || read->holdsBinary()) return;  // an unreadable file is left alone
+    ProfileFile profile = *read;
+    profile.set(kDetectorSection, kDetectorKey, pscDetectorName(params_.detector));
+    const Result<void> saved = profile.save(window_->iniPath());
+    if (!saved)
+        window_->messages().errorBox("Could not write " + window_->iniPath() + ": " + saved.error().text());
+}
+
+void PsctrawlProgram::buildDetectorMenu() {
+    // Before Help, the last menu of the bar.
+    QMenu* menu = new QMenu("&Detector", window_.get());
+    const QList<QAction*> bar = window_->menuBar()->actions();
+    window_->menuBar()->insertMenu(bar.isEmpty() ? nullptr : bar.back(), menu);
+    auto* group = new QActionGroup(menu);
+    const std::pair<PscDetectorKind, const char*> choices[] = {
+        {PscDetectorKind::Slope, "&Slope trigger (dI/dt)"},
+        {PscDetectorKind::Deconvolution, "D&econvolution by the event template"},
+        {PscDetectorKind::Template, "&Template fit (sliding, scaled)"}};
+    for (const auto& [kind, text] : choices) {
+        QAction* action = menu->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(params_.detector == kind);
+        group->addAction(action);
+        QObject::connect(action, &QAction::triggered, window_.get(), [this, kind] {
+            if (running_.load() || params_.detector == kind) return;
+            params_.detector = kind;
+            saveDetectorChoice();
+        });
+    }
+    // No change while a run goes on: the worker reads the choice.
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [this, menu] {
+        for (QAction* action : menu->actions()) action->setEnabled(!running_.load());
     });
 }
 

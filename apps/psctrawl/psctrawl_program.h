@@ -52,6 +52,11 @@ class PsctrawlProgram {
     void stopRun();
     void runWorker();
     void finishRun();
+    // The detector menu ("Detector": slope trigger, deconvolution, template fit) and its choice,
+    // kept in the ini file under [Detector].
+    void buildDetectorMenu();
+    void readDetectorChoice();
+    void saveDetectorChoice();
 
     PscParameters params_;
     ParamTable table_;
