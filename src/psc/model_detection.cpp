@@ -54,14 +54,33 @@ Kinetics kinetics(const PscModelSpec& spec) {
 void runningMean(std::span<const float> in, std::span<float> out, int half) {
     const auto n = static_cast<std::ptrdiff_t>(in.size());
     const auto h = static_cast<std::ptrdiff_t>(half);
+    auto at = [&](std::ptrdiff_t i) { return static_cast<double>(in[static_cast<std::size_t>(i)]); };
+    auto put = [&](std::ptrdiff_t i, double v) { out[static_cast<std::size_t>(i)] = static_cast<float>(v); };
+    if (2 * h + 1 > n) {
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            double sum = 0.0;
+            const std::ptrdiff_t from = std::max<std::ptrdiff_t>(i - h, 0), to = std::min(i + h + 1, n);
+            for (std::ptrdiff_t j = from; j < to; ++j) sum += at(j);
+            put(i, sum / static_cast<double>(to - from));
+        }
+        return;
+    }
+    // The ends: windows cut by the trace's bounds.
     double sum = 0.0;
-    std::ptrdiff_t from = 0, to = 0;  // the window [from, to) of in
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        const std::ptrdiff_t wantTo = std::min(i + h + 1, n);
-        while (to < wantTo) sum += static_cast<double>(in[static_cast<std::size_t>(to++)]);
-        const std::ptrdiff_t wantFrom = std::max<std::ptrdiff_t>(i - h, 0);
-        while (from < wantFrom) sum -= static_cast<double>(in[static_cast<std::size_t>(from++)]);
-        out[static_cast<std::size_t>(i)] = static_cast<float>(sum / static_cast<double>(to - from));
+    for (std::ptrdiff_t j = 0; j < h; ++j) sum += at(j);
+    for (std::ptrdiff_t i = 0; i <= h; ++i) {
+        sum += at(i + h);
+        put(i, sum / static_cast<double>(i + h + 1));
+    }
+    // The interior: the whole window, one sample in and one out.
+    const double width = 1.0 / static_cast<double>(2 * h + 1);
+    for (std::ptrdiff_t i = h + 1; i < n - h; ++i) {
+        sum += at(i + h) - at(i - h - 1);
+        put(i, sum * width);
+    }
+    for (std::ptrdiff_t i = std::max(n - h, h + 1); i < n; ++i) {
+        sum -= at(i - h - 1);
+        put(i, sum / static_cast<double>(n - (i - h)));
     }
 }
 
@@ -91,13 +110,13 @@ float median(std::span<float> values) {
     return *mid;
 }
 
-// Brings a trace to noise SDs in the events' direction: its median (every second recorded sample
-// is plenty) is the zero; the scale is the root mean square of the noise SDs (1.4826 x the median
-// absolute deviation) of this frame and the frames before it in `history`.
+// Brings a trace to noise SDs in the events' direction: its median (every fourth recorded sample
+// is plenty: the smoothed trace has few independent values) is the zero; the scale is the root mean square of
+// the noise SDs (1.4826 x the median absolute deviation) of this frame and the frames before it in `history`.
 void normalise(std::span<float> trace, float sign, std::ptrdiff_t from, std::ptrdiff_t to,
                std::vector<float>& temp, std::span<float> history, std::size_t frames) {
     temp.clear();
-    for (std::ptrdiff_t q = from; q < to; q += 2) temp.push_back(trace[static_cast<std::size_t>(q)]);
+    for (std::ptrdiff_t q = from; q < to; q += 4) temp.push_back(trace[static_cast<std::size_t>(q)]);
     if (temp.size() < 8) {
         std::fill(trace.begin(), trace.end(), 0.0f);
         return;
