@@ -317,7 +317,13 @@ int pscModelScan(const PscModelSpec& spec, const PscFrameBuffers& buffers, std::
     auto any = [](std::ptrdiff_t) { return true; };
     auto keep = [&](std::ptrdiff_t q) { found.push_back(static_cast<int>(q)); };
     if (spec.kind == PscDetectorKind::Template) {
-        pickPeaks(wide, from, to, threshold, separation, any, keep);
+        // The template fitted to the decay of an event fits well too, scaled down: the criterion
+        // has further peaks up to a decay time constant after the onset. One event per decay
+        // time constant (the sliding fit does not separate closer events anyway).
+        const auto decay = std::max<std::ptrdiff_t>(
+            separation,
+            std::lround(static_cast<double>(spec.decayMs) / static_cast<double>(spec.sampleIntervalMs)));
+        pickPeaks(wide, from, to, threshold, decay, any, keep);
     } else {
         // Peaks of the narrow trace where the wide one sees an event too, then the wide trace's
         // peaks that no narrow peak stands for.
