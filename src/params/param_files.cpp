@@ -129,12 +129,16 @@ int paramSave(std::string_view section, const ParamTable& table, ProfileFile& pr
 
 int paramSave(std::string_view section, const ParamTable& table, const std::string& file,
               std::string* error) {
-    bool readable = true;
-    ProfileFile profile = ProfileFile::load(file, error, &readable);
+    Result<ProfileFile> profile = ProfileFile::load(file);
     // A file that exists but cannot be read is not replaced: its other content would be lost.
-    if (!readable) return 0;
-    int written = paramSave(section, table, profile);
-    return profile.save(file, error) ? written : 0;
+    if (!profile) {
+        if (error) *error = profile.error().text();
+        return 0;
+    }
+    int written = paramSave(section, table, *profile);
+    const Result<void> saved = profile->save(file);
+    if (!saved && error) *error = saved.error().text();
+    return saved ? written : 0;
 }
 
 void paramLoad(std::string_view section, const ParamTable& table, const ProfileFile& profile) {
@@ -178,10 +182,9 @@ std::string paramRefusedText(const ParamTable& table, const std::vector<RefusedP
 }
 
 bool paramLoad(std::string_view section, const ParamTable& table, const std::string& file) {
-    bool readable = true;
-    ProfileFile profile = ProfileFile::load(file, nullptr, &readable);
-    if (!readable) return false;
-    paramLoad(section, table, profile);
+    const Result<ProfileFile> profile = ProfileFile::load(file);
+    if (!profile) return false;
+    paramLoad(section, table, *profile);
     return true;
 }
 

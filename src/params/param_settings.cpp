@@ -107,13 +107,13 @@ bool readSettingsFile(const std::string& path, const char* what, bool required, 
         error = path + " is not a " + what + ": it is far too large";
         return false;
     }
-    bool readable = false;
-    std::string reason;
-    profile = ProfileFile::load(path, &reason, &readable);
-    if (!readable) {
-        error = "cannot read " + std::string(what) + " " + path + ": " + reason;
+    Result<ProfileFile> read = ProfileFile::load(path);
+    if (!read) {
+        profile = ProfileFile();
+        error = "cannot read " + std::string(what) + " " + path + ": " + read.error().text();
         return false;
     }
+    profile = std::move(*read);
     if (profile.holdsBinary()) {
         error = path + " is not a " + what + ": it holds binary data";
         return false;

@@ -93,10 +93,6 @@ std::string reason(int err) {
     return std::generic_category().message(err);
 }
 
-void setError(std::string* error, std::string message) {
-    if (error) *error = std::move(message);
-}
-
 // Follows symbolic links so that saving replaces the file a link points to and keeps the link.
 // A link to a file that does not exist yet resolves to that (future) file.
 bool resolveLinks(const std::string& path, std::string* resolved, int* err) {
@@ -143,23 +139,20 @@ std::optional<std::pair<std::size_t, std::size_t>> findSection(const std::vector
 
 }  // namespace
 
-ProfileFile ProfileFile::load(const std::string& path, std::string* error, bool* ok) {
-    if (ok) *ok = false;
+Result<ProfileFile> ProfileFile::load(const std::string& path) {
+    auto unreadable = [&path](int err) {
+        return Error{err, path, "Cannot read " + path + ": " + reason(err)};
+    };
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         int err = errno;
-        if (err == ENOENT) {
-            if (ok) *ok = true;
-            return {};
-        }
-        setError(error, "Cannot read " + path + ": " + reason(err));
-        return {};
+        if (err == ENOENT) return ProfileFile();
+        return unreadable(err);
     }
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        setError(error, "Cannot read " + path + ": " + reason(EISDIR));
-        return {};
+        return unreadable(EISDIR);
     }
     std::string data;
     if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
@@ -170,14 +163,12 @@ ProfileFile ProfileFile::load(const std::string& path, std::string* error, bool*
             if (errno == EINTR) continue;
             int err = errno;
             ::close(fd);
-            setError(error, "Cannot read " + path + ": " + reason(err));
-            return {};
+            return unreadable(err);
         }
         if (n == 0) break;
         data.append(buf, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    if (ok) *ok = true;
     return parse(data);
 }
 
@@ -276,14 +267,13 @@ std::string ProfileFile::text() const {
     return out;
 }
 
-bool ProfileFile::save(const std::string& path, std::string* error) const {
+Result<void> ProfileFile::save(const std::string& path) const {
     std::string target;
     int err = 0;
-    if (!resolveLinks(path, &target, &err)) {
-        setError(error, std::string("Cannot write ").append(path).append(": ").append(reason(err)));
-        return false;
-    }
+    if (!resolveLinks(path, &target, &err))
+        return Error{err, path, std::string("Cannot write ").append(path).append(": ").append(reason(err))};
     const std::string prefix = std::string("Cannot write ").append(target).append(": ");
+    auto unwritable = [&](int code, const std::string& why) { return Error{code, target, prefix + why}; };
 
     // The settings file keeps its permissions, and the new one is on the disk, name and all,
     // before the save counts as done.
@@ -295,21 +285,14 @@ bool ProfileFile::save(const std::string& path, std::string* error) const {
     if (!file.create(target, options)) {
         err = file.error();
         struct stat folder;
-        if (err == ENOENT && ::stat(folderOf(target).c_str(), &folder) != 0) {
-            setError(error, prefix + "the folder " + folderOf(target) + " does not exist");
-        } else if (err == ENOTDIR) {
-            setError(error, prefix + folderOf(target) + " is not a folder");
-        } else {
-            setError(error, prefix + reason(err));
-        }
-        return false;
+        if (err == ENOENT && ::stat(folderOf(target).c_str(), &folder) != 0)
+            return unwritable(err, "the folder " + folderOf(target) + " does not exist");
+        if (err == ENOTDIR) return unwritable(err, folderOf(target) + " is not a folder");
+        return unwritable(err, reason(err));
     }
     file.write(text());
-    if (!file.publish()) {
-        setError(error, prefix + reason(file.error()));
-        return false;
-    }
-    return true;
+    if (!file.publish()) return unwritable(file.error(), reason(file.error()));
+    return {};
 }
 
 }  // namespace ephys

@@ -12,15 +12,17 @@
 #include <string_view>
 #include <vector>
 
+#include "params/result.h"
+
 namespace ephys {
 
 class ProfileFile {
   public:
     ProfileFile() = default;
 
-    // Reads a file. A missing file gives an empty profile and true; an unreadable one (a folder,
-    // no permission) gives an empty profile, false and the reason in *error.
-    static ProfileFile load(const std::string& path, std::string* error = nullptr, bool* ok = nullptr);
+    // Reads a file. A missing file gives an empty profile; an unreadable one (a folder, no
+    // permission) an error (code errno) whose reason is "Cannot read <path>: <the system's reason>".
+    static Result<ProfileFile> load(const std::string& path);
     // Parses profile text.
     static ProfileFile parse(std::string_view text);
 
@@ -44,9 +46,10 @@ class ProfileFile {
 
     // The whole text as it would be written.
     std::string text() const;
-    // Writes atomically (temporary file in the same folder, then rename). False with the reason
-    // in *error when it could not be written; the old file is then unchanged.
-    bool save(const std::string& path, std::string* error = nullptr) const;
+    // Writes atomically (temporary file in the same folder, then rename). An error (code errno,
+    // reason "Cannot write <path>: ...") when it could not be written; the old file is then
+    // unchanged.
+    Result<void> save(const std::string& path) const;
 
   private:
     std::vector<std::string> lines_;  // without line ends

@@ -1,7 +1,8 @@
 // The one way a reading or writing step reports a failure: a Result holds either the value asked
 // for or an Error, which carries the module's error number, the file concerned and the readable
-// reason. The reason is the line the user sees: it names the file the way its module words it
-// ("File 'cell.abf' was not found."), so callers pass it on as it is.
+// reason. The reason is the text the user sees, passed on as it is: the recording module, the
+// ABF writer and profile files name the file in it the way they word it ("File 'cell.abf' was not
+// found."); a waveform file gives the system's reason, after which its caller names the file.
 //
 // Success costs no allocation (an Error exists only on failure), so the per-frame and per-sweep
 // reads of the recording module use it too.
@@ -18,7 +19,7 @@ namespace ephys {
 struct Error {
     int code = 0;        // the module's error number (recording module: kAbfErr...; files: errno), 0 if none
     std::string file;    // the file concerned; may be empty
-    std::string reason;  // readable, one line, naming the file as its module does
+    std::string reason;  // readable, one line
 
     // The user's line: the reason, or the bare error number when a module gave no text.
     std::string text() const {

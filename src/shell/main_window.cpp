@@ -186,10 +186,11 @@ void MainWindow::readIni() {
     iniPath_ = iniFilePath(settings_.programName);
     std::error_code ec;
     if (fs::is_regular_file(iniPath_, ec)) {
-        bool readable = true;
-        std::string error;
-        const ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
-        // A damaged settings file (binary data) is not read: the program starts from its
+        Result<ProfileFile> read = ProfileFile::load(iniPath_);
+        bool readable = read.ok();
+        const ProfileFile profile = readable ? std::move(*read) : ProfileFile();
+        // An unreadable settings file is named with its reason when it is written below. A
+        // damaged settings file (binary data) is not read: the program starts from its
         // defaults and writes a fresh file.
         if (readable && profile.holdsBinary()) {
             readable = false;
@@ -221,10 +222,8 @@ void MainWindow::readIni() {
 }
 
 void MainWindow::writeIni() {
-    bool readable = true;
-    std::string error;
-    ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
-    if (profile.holdsBinary()) profile = ProfileFile();
+    const Result<ProfileFile> read = ProfileFile::load(iniPath_);
+    ProfileFile profile = read && !read->holdsBinary() ? *read : ProfileFile();
     profileWriteString(profile, kGeneralSection, "Font", dialog_.fontFace);
     profileWriteInt(profile, kGeneralSection, "Font size", dialog_.fontHeight);
     profileWriteFlag(profile, kGeneralSection, "MessageBox", dialog_.messageBoxOn);
@@ -233,21 +232,19 @@ void MainWindow::writeIni() {
     profileWriteFlag(profile, kGeneralSection, "StatusBoxOn", dialog_.statusBoxOn);
     paramSave(kParametersSection, table_, profile);
     // An ini file that exists but cannot be read is left alone: its other content would be lost.
-    if (!readable || !profile.save(iniPath_, &error)) {
-        messages_->errorBox("Could not write " + iniPath_ + (error.empty() ? "" : ": " + error));
-    }
+    saveIni(read ? profile.save(iniPath_) : Result<void>(read.error()));
+}
+
+void MainWindow::saveIni(const Result<void>& saved) {
+    if (!saved) messages_->errorBox("Could not write " + iniPath_ + ": " + saved.error().text());
 }
 
 void MainWindow::writeDataAndParameters() {
-    bool readable = true;
-    std::string error;
-    ProfileFile profile = ProfileFile::load(iniPath_, &error, &readable);
-    if (profile.holdsBinary()) profile = ProfileFile();
+    const Result<ProfileFile> read = ProfileFile::load(iniPath_);
+    ProfileFile profile = read && !read->holdsBinary() ? *read : ProfileFile();
     profileWriteString(profile, kGeneralSection, "Data Directory", dataDirectory);
     paramSave(kParametersSection, table_, profile);
-    if (!readable || !profile.save(iniPath_, &error)) {
-        messages_->errorBox("Could not write " + iniPath_ + (error.empty() ? "" : ": " + error));
-    }
+    saveIni(read ? profile.save(iniPath_) : Result<void>(read.error()));
 }
 
 void MainWindow::applyFontSize() {

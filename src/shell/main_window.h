@@ -18,6 +18,7 @@
 #include "params/dialog_record.h"
 #include "params/param_table.h"
 #include "params/progress.h"
+#include "params/result.h"
 
 class QAction;
 class QCloseEvent;
@@ -151,6 +152,8 @@ class MainWindow : public QMainWindow {
     // the parameters (on exit).
     void writeIni();
     void writeDataAndParameters();
+    // The error box of a settings file that was not written, with the reason.
+    void saveIni(const Result<void>& saved);
     // The dialog size from the font size.
     void applyFontSize();
     // Makes the data directory current; the error box when it cannot be.

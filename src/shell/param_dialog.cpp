@@ -829,9 +829,13 @@ bool paramReadDialog(QWidget* owner, DialogRecord& record, MessageSink& messages
     if (record.table == nullptr) return false;
     const std::string path = askParamFile(owner, false, record);
     if (path.empty()) return false;
-    bool readable = true;
-    const ProfileFile profile = ProfileFile::load(path, nullptr, &readable);
-    if (!readable) return false;
+    const Result<ProfileFile> read = ProfileFile::load(path);
+    if (!read) {
+        // A file that cannot be read changes nothing, and the user is told why.
+        messages.show(MessageKind::PlainError, kPlainErrorCaption, read.error().text());
+        return false;
+    }
+    const ProfileFile& profile = *read;
     // A file that is not text (a recording chosen by mistake, say) changes nothing.
     if (profile.holdsBinary()) {
         messages.show(MessageKind::PlainError, kPlainErrorCaption,

@@ -135,27 +135,25 @@ void waveAppendSampleLine(std::string& out, float timeMs, float value) {
     out.append(formatNumber(value, 4)).append(kLineEnd);
 }
 
-bool WaveOutputFile::create(std::string_view directory, std::string* error) {
+Error WaveOutputFile::failure(int code) const {
+    return Error{code, file_.path(), systemError(code)};
+}
+
+Result<void> WaveOutputFile::create(std::string_view directory) {
     directory_ = std::string(directory);
     // The name is chosen when the file is complete; until then it has a hidden temporary one.
     OutputFile::Options options;
     options.existing = OutputFile::Existing::Keep;
     options.onlyWritable = false;
     options.syncFolder = true;
-    if (!file_.create(waveJoinPath(directory_, "swg.atf"), options)) {
-        if (error) *error = systemError(file_.error());
-        return false;
-    }
-    return true;
+    if (!file_.create(waveJoinPath(directory_, "swg.atf"), options)) return failure(file_.error());
+    return {};
 }
 
-bool WaveOutputFile::write(const WaveformParameters& p, std::span<const float> times,
-                           std::span<const float> values, std::string_view shownName,
-                           ProgressRecord& progress, std::string* error) {
-    if (!file_.isOpen() || file_.finished()) {
-        if (error) *error = systemError(EBADF);
-        return false;
-    }
+Result<void> WaveOutputFile::write(const WaveformParameters& p, std::span<const float> times,
+                                   std::span<const float> values, std::string_view shownName,
+                                   ProgressRecord& progress) {
+    if (!file_.isOpen() || file_.finished()) return failure(EBADF);
     progress.line1 = "Writing output file " + std::string(shownName) + "...";
     progressUpdate(progress);
 
@@ -176,25 +174,16 @@ bool WaveOutputFile::write(const WaveformParameters& p, std::span<const float> t
     }
     file_.write(block);
     // The data must be on the disk before a name points at it.
-    if (!file_.finish()) {
-        if (error) *error = systemError(file_.error() != 0 ? file_.error() : EIO);
-        return false;
-    }
-    return true;
+    if (!file_.finish()) return failure(file_.error() != 0 ? file_.error() : EIO);
+    return {};
 }
 
-bool WaveOutputFile::publish(std::string_view date, int& counter, MessageSink& messages, std::string* error) {
-    if (!file_.finished()) {
-        if (error) *error = systemError(EBADF);
-        return false;
-    }
+Result<void> WaveOutputFile::publish(std::string_view date, int& counter, MessageSink& messages) {
+    if (!file_.finished()) return failure(EBADF);
     for (;;) {
         file_.retarget(waveJoinPath(directory_, waveFileName(date, counter)));
-        if (file_.moveIntoPlace()) return true;
-        if (file_.error() != EEXIST) {
-            if (error) *error = systemError(file_.error());
-            return false;
-        }
+        if (file_.moveIntoPlace()) return {};
+        if (file_.error() != EEXIST) return failure(file_.error());
         // Another program took the name while this one was writing.
         counter = waveFindFreeCounter(directory_, date, counter + 1, messages);
     }

@@ -12,6 +12,7 @@
 #include "params/messages.h"
 #include "params/output_file.h"
 #include "params/progress.h"
+#include "params/result.h"
 #include "wavegen/waveform_parameters.h"
 
 namespace ephys {
@@ -45,26 +46,30 @@ void waveAppendTime(std::string& out, float timeMs);
 void waveAppendSampleLine(std::string& out, float timeMs, float value);
 
 // A file being written under a temporary name in its folder. Dropping it without publishing
-// removes the temporary file.
+// removes the temporary file. A failure is an Error with errno as its code and the system's reason
+// as its text; the caller names the file.
 class WaveOutputFile {
   public:
     WaveOutputFile() = default;
     WaveOutputFile(const WaveOutputFile&) = delete;
     WaveOutputFile& operator=(const WaveOutputFile&) = delete;
 
-    // Creates the temporary file in `directory`. False with the reason in *error.
-    bool create(std::string_view directory, std::string* error);
+    // Creates the temporary file in `directory`.
+    Result<void> create(std::string_view directory);
 
     // Writes the header and the sample lines, reporting "Writing output file <name>..." and the
     // percentage through the progress record; then flushes the file to the disk and closes it.
-    bool write(const WaveformParameters& p, std::span<const float> times, std::span<const float> values,
-               std::string_view shownName, ProgressRecord& progress, std::string* error);
+    Result<void> write(const WaveformParameters& p, std::span<const float> times,
+                       std::span<const float> values, std::string_view shownName, ProgressRecord& progress);
 
     // Gives the written file the name of `counter` unless that name has been taken meanwhile, in
     // which case the search goes on from there. On success `counter` holds the counter used.
-    bool publish(std::string_view date, int& counter, MessageSink& messages, std::string* error);
+    Result<void> publish(std::string_view date, int& counter, MessageSink& messages);
 
   private:
+    // The error for a system error number.
+    Error failure(int code) const;
+
     std::string directory_;
     OutputFile file_;
 };

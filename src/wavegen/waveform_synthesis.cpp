@@ -190,10 +190,9 @@ WaveRunResult waveGenerate(WaveformParameters& p, ProgressRecord& progress, Wave
     const std::string chosenName = waveFileName(date, counter);
 
     WaveOutputFile file;
-    std::string error;
-    if (!file.create(options.directory, &error)) {
+    if (const Result<void> created = file.create(options.directory); !created) {
         messages.errorBox("Could not create output file " + waveJoinPath(options.directory, chosenName) +
-                          ": " + error);
+                          ": " + created.error().text());
         return result;
     }
 
@@ -210,15 +209,16 @@ WaveRunResult waveGenerate(WaveformParameters& p, ProgressRecord& progress, Wave
                 return result;
             }
         }
-        if (!file.write(p, arrays.times, arrays.values, chosenName, progress, &error)) {
+        if (const Result<void> written = file.write(p, arrays.times, arrays.values, chosenName, progress);
+            !written) {
             messages.errorBox("Could not write output file " + waveJoinPath(options.directory, chosenName) +
-                              ": " + error);
+                              ": " + written.error().text());
             return result;
         }
     }
-    if (!file.publish(date, counter, messages, &error)) {
+    if (const Result<void> named = file.publish(date, counter, messages); !named) {
         messages.errorBox("Could not name output file " + waveJoinPath(options.directory, chosenName) + ": " +
-                          error);
+                          named.error().text());
         return result;
     }
     result.ok = true;

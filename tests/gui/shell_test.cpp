@@ -188,7 +188,7 @@ class ShellTest : public QObject {
             QVERIFY(!w->action(kCommandGo)->isEnabled());
             QCOMPARE(QString::fromStdString(w->caption()), program + " - (untitled)");
         }
-        const ProfileFile written = ProfileFile::load(ini);
+        const ProfileFile written = ProfileFile::load(ini).valueOr(ProfileFile());
         QCOMPARE(written.get("General", "Font").value_or("?"), std::string("comic sans ms"));
         QCOMPARE(written.get("General", "Font size").value_or("?"), std::string("13"));
         QCOMPARE(written.get("General", "MessageBox").value_or("?"), std::string("0"));
@@ -234,7 +234,7 @@ class ShellTest : public QObject {
         spk.window().enterDataDirectory();
         QCOMPARE(captured.texts.back(), std::string("Couln't find the data path"));
         QCOMPARE(captured.captions.back(), std::string("Exiting on error"));
-        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL")).valueOr(ProfileFile());
         QCOMPARE(written.get("General", "StatusBoxOn").value_or("?"), std::string("1"));
         QCOMPARE(written.get("General", "Font size").value_or("?"), std::string("26"));
     }
@@ -294,7 +294,7 @@ class ShellTest : public QObject {
         QCOMPARE(captured.texts.size(), std::size_t{1});
         QCOMPARE(captured.texts[0],
                  iniOf("SWG") + " holds binary data, not settings; the defaults are used.");
-        const ProfileFile written = ProfileFile::load(iniOf("SWG"));
+        const ProfileFile written = ProfileFile::load(iniOf("SWG")).valueOr(ProfileFile());
         QVERIFY(!written.holdsBinary());
         QCOMPARE(written.get("Parameters", "Number of Samples").value_or("?"), std::string("2048"));
     }
@@ -347,7 +347,7 @@ class ShellTest : public QObject {
         QVERIFY(cancelHidden);
         QVERIFY(!spk.window().isVisible());
         // Leaving writes the parameters.
-        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL")).valueOr(ProfileFile());
         QCOMPARE(written.get("Parameters", "Spike detection threshold (mV)").value_or("?"),
                  std::string("-7"));
     }
@@ -636,7 +636,7 @@ class ShellTest : public QObject {
         }
         QCOMPARE(readSaveGreyed, (std::vector<bool>{true, false}));
         // The ini file keeps the face as it was.
-        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL"));
+        const ProfileFile written = ProfileFile::load(iniOf("SPKTAL")).valueOr(ProfileFile());
         QCOMPARE(written.get("General", "Font").value_or("?"), std::string("comic sans ms"));
     }
 

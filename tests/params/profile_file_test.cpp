@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace ephys {
 namespace {
@@ -107,28 +109,30 @@ class ProfileFileDiskTest : public testing::Test {
 
 TEST_F(ProfileFileDiskTest, SavesAndLoadsLongLinesWithoutLeavingTemporaryFiles) {
     const std::string path = (dir_ / "a.ini").string();
-    std::string error;
-    bool ok = false;
-    EXPECT_EQ(ProfileFile::load(path, &error, &ok).text(), "");
-    EXPECT_TRUE(ok);
+    const Result<ProfileFile> missing = ProfileFile::load(path);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->text(), "");
 
     const std::string big(1 << 20, 'x');
     auto p = ProfileFile::parse(std::string("[S]\nnul=a\0b\n", 12));
     p.set("S", "big", big);
     const mode_t oldMask = umask(027);
-    const bool saved = p.save(path, &error);
+    const Result<void> saved = p.save(path);
     umask(oldMask);
-    ASSERT_TRUE(saved) << error;
+    ASSERT_TRUE(saved) << saved.error().text();
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));  // a new file gets 0666 less the umask
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-    auto back = ProfileFile::load(path, &error, &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(back.get("s", "BIG"), big);
-    EXPECT_EQ(back.get("S", "nul"), std::string("a\0b", 3));
+    const Result<ProfileFile> back = ProfileFile::load(path);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->get("s", "BIG"), big);
+    EXPECT_EQ(back->get("S", "nul"), std::string("a\0b", 3));
 
-    ProfileFile::load(dir_.string(), &error, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_NE(error.find(dir_.string()), std::string::npos);
+    const Result<ProfileFile> folder = ProfileFile::load(dir_.string());
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().code, EISDIR);
+    EXPECT_EQ(folder.error().file, dir_.string());
+    EXPECT_EQ(folder.error().text(),
+              "Cannot read " + dir_.string() + ": " + std::generic_category().message(EISDIR));
 }
 
 TEST_F(ProfileFileDiskTest, FailedSaveReportsAndKeepsTheOldFile) {
@@ -136,14 +140,15 @@ TEST_F(ProfileFileDiskTest, FailedSaveReportsAndKeepsTheOldFile) {
     std::ofstream(file, std::ios::binary) << "[S]\r\nk=old\r\n";
     const auto p = ProfileFile::parse("[S]\nk=new\n");
     for (const fs::path& bad : {file / "x.ini", dir_ / "missing" / "x.ini"}) {
-        std::string error;
-        EXPECT_FALSE(p.save(bad.string(), &error));
-        EXPECT_NE(error.find(bad.string()), std::string::npos) << error;
+        const Result<void> saved = p.save(bad.string());
+        ASSERT_FALSE(saved);
+        EXPECT_NE(saved.error().text().find(bad.string()), std::string::npos) << saved.error().text();
     }
     fs::create_directory(dir_ / "sub");  // the rename over a folder fails after the temporary file exists
-    std::string error;
-    EXPECT_FALSE(p.save((dir_ / "sub").string(), &error));
-    EXPECT_FALSE(error.empty());
+    const Result<void> overFolder = p.save((dir_ / "sub").string());
+    ASSERT_FALSE(overFolder);
+    EXPECT_NE(overFolder.error().code, 0);
+    EXPECT_FALSE(overFolder.error().text().empty());
     EXPECT_EQ(read(file), "[S]\r\nk=old\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
@@ -153,10 +158,11 @@ TEST_F(ProfileFileDiskTest, SaveThroughSymlinkReplacesTargetAndKeepsItsMode) {
     std::ofstream(target) << "[S]\nk=1\n";
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("real.ini", link);
-    auto p = ProfileFile::load(link.string());
-    p.set("S", "k", "2");
-    std::string error;
-    ASSERT_TRUE(p.save(link.string(), &error)) << error;
+    Result<ProfileFile> p = ProfileFile::load(link.string());
+    ASSERT_TRUE(p);
+    p->set("S", "k", "2");
+    const Result<void> saved = p->save(link.string());
+    ASSERT_TRUE(saved) << saved.error().text();
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(read(target), "[S]\nk=2\n");
     EXPECT_EQ(fs::status(target).permissions(),
