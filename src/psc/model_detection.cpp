@@ -94,9 +94,34 @@ void smooth(std::span<const float> in, std::span<float> out, double sd, std::vec
     runningMean(temp, out, half);
 }
 
-// Buffer positions [first, end) that hold recorded samples.
+// Of the 2048 samples after the frame, the deconvolution looks at this many decay time constants
+// (at least 256 samples): the events there only end the searches of the frame's last event,
+// which has decayed long before.
+constexpr double kTailDecays = 8.0;
+
+// Buffer positions the deconvolution works on: the frame, the samples before it and the part of
+// the samples after it that kTailDecays keeps, with room for the smoothing at its end.
+std::ptrdiff_t processedLength(const PscModelSpec& spec, const PscFrameBuffers& b,
+                               std::ptrdiff_t* listedEnd) {
+    const double dt = static_cast<double>(spec.sampleIntervalMs);
+    const auto tail =
+        std::max<std::ptrdiff_t>(256, std::lround(kTailDecays * static_cast<double>(spec.decayMs) / dt));
+    const std::ptrdiff_t end = kFrameLead + b.frameLength + tail;
+    if (listedEnd != nullptr) *listedEnd = end;
+    const double wide = kWideRises * static_cast<double>(spec.riseMs) / dt;
+    const auto room = static_cast<std::ptrdiff_t>(std::lround(4.0 * wide)) + 8;
+    return std::min(static_cast<std::ptrdiff_t>(b.bufferLength()), end + room);
+}
+
+// Buffer positions [first, end) that hold recorded samples (for the deconvolution, only those it
+// lists events in).
 std::pair<std::ptrdiff_t, std::ptrdiff_t> validRange(const PscModelSpec& spec, const PscFrameBuffers& b) {
-    const auto n = static_cast<std::ptrdiff_t>(b.bufferLength());
+    auto n = static_cast<std::ptrdiff_t>(b.bufferLength());
+    if (spec.kind == PscDetectorKind::Deconvolution) {
+        std::ptrdiff_t listedEnd = n;
+        processedLength(spec, b, &listedEnd);
+        n = std::min(n, listedEnd);
+    }
     const std::ptrdiff_t from = std::clamp<std::ptrdiff_t>(spec.firstValid + kFrameLead, 0, n);
     const std::ptrdiff_t to = std::clamp<std::ptrdiff_t>(
         static_cast<std::ptrdiff_t>(std::min(spec.validEnd, b.endIndex())) + kFrameLead, from, n);
@@ -110,13 +135,19 @@ float median(std::span<float> values) {
     return *mid;
 }
 
-// Brings a trace to noise SDs in the events' direction: its median (every fourth recorded sample
-// is plenty: the smoothed trace has few independent values) is the zero; the scale is the root mean square of
-// the noise SDs (1.4826 x the median absolute deviation) of this frame and the frames before it in `history`.
+// Every kNoiseStride-th sample of a smoothed trace is enough for its median and its noise level:
+// neighbouring values of the trace are alike (at 20 kHz the narrow trace's values are correlated
+// over some 10 samples, the wide one's over 50).
+constexpr std::ptrdiff_t kNoiseStride = 16;
+
+// Brings a trace to noise SDs in the events' direction: its median is the zero; the scale is the root mean
+// square of the noise SDs (1.4826 x the median absolute deviation) of this frame and the frames before it in
+// `history`.
 void normalise(std::span<float> trace, float sign, std::ptrdiff_t from, std::ptrdiff_t to,
                std::vector<float>& temp, std::span<float> history, std::size_t frames) {
     temp.clear();
-    for (std::ptrdiff_t q = from; q < to; q += 4) temp.push_back(trace[static_cast<std::size_t>(q)]);
+    for (std::ptrdiff_t q = from; q < to; q += kNoiseStride)
+        temp.push_back(trace[static_cast<std::size_t>(q)]);
     if (temp.size() < 8) {
         std::fill(trace.begin(), trace.end(), 0.0f);
         return;
@@ -154,7 +185,8 @@ void deconvolve(const Kinetics& k, std::span<const float> x, std::vector<float>&
 
 void deconvolutionScore(const PscModelSpec& spec, const PscFrameBuffers& buffers, PscModelWork& w) {
     const Kinetics k = kinetics(spec);
-    deconvolve(k, buffers.currentData, w.raw);
+    const std::ptrdiff_t length = processedLength(spec, buffers, nullptr);
+    deconvolve(k, std::span<const float>(buffers.currentData).first(static_cast<std::size_t>(length)), w.raw);
     w.score.resize(w.raw.size());
     w.fine.resize(w.raw.size());
     smooth(w.raw, w.score, kWideRises * k.riseSamples, w.temp);
