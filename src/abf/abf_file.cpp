@@ -339,44 +339,41 @@ int AbfFile::sweepReadPosition(int physicalChannel, int sweep) const {
     return position;
 }
 
-Result<int> AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples) {
-    if (isOpen() && header_.dataFormat != kAbfInt16Data) return failure(kAbfErrDataFormat);
+template <typename T, typename Read>
+Result<int> AbfFile::readWholeSweep(int physicalChannel, int sweep, std::vector<T>& out, Read read) {
     const int position = sweepReadPosition(physicalChannel, sweep);
     if (position < 0) return failure(-position);
     int error = kAbfOk;
     try {
         const int n = sweepLength(sweep);
-        samples.resize(static_cast<std::size_t>(n));
-        error = readChannel(position, sweepFirstValue(sweep), n, samples.data(), AsStored<std::int16_t>{});
+        out.resize(static_cast<std::size_t>(n));
+        error = read(position, sweepFirstValue(sweep), n, out.data());
         if (error == kAbfOk) return n;
     } catch (const std::bad_alloc&) {
         error = kAbfErrOutOfMemory;
     }
-    samples.clear();
+    out.clear();
     return failure(error);
 }
 
+Result<int> AbfFile::readSweep(int physicalChannel, int sweep, std::vector<std::int16_t>& samples) {
+    if (isOpen() && header_.dataFormat != kAbfInt16Data) return failure(kAbfErrDataFormat);
+    return readWholeSweep(physicalChannel, sweep, samples,
+                          [this](int position, std::int64_t first, std::int64_t n, std::int16_t* out) {
+                              return readChannel(position, first, n, out, AsStored<std::int16_t>{});
+                          });
+}
+
 Result<int> AbfFile::readSweep(int physicalChannel, int sweep, std::vector<float>& values) {
-    const int position = sweepReadPosition(physicalChannel, sweep);
-    if (position < 0) return failure(-position);
-    int error = kAbfOk;
-    try {
-        const int n = sweepLength(sweep);
-        values.resize(static_cast<std::size_t>(n));
-        if (header_.dataFormat == kAbfFloatData) {
-            error = readChannel(position, sweepFirstValue(sweep), n, values.data(), AsStored<float>{});
-        } else {
+    return readWholeSweep(
+        physicalChannel, sweep, values,
+        [this, physicalChannel](int position, std::int64_t first, std::int64_t n, float* out) {
+            if (header_.dataFormat == kAbfFloatData)
+                return readChannel(position, first, n, out, AsStored<float>{});
             Scaled scaled{1.0f, 0.0f};
-            error = abfChannelScaling(header_, physicalChannel, scaled.scale, scaled.offset);
-            if (error == kAbfOk)
-                error = readChannel(position, sweepFirstValue(sweep), n, values.data(), scaled);
-        }
-        if (error == kAbfOk) return n;
-    } catch (const std::bad_alloc&) {
-        error = kAbfErrOutOfMemory;
-    }
-    values.clear();
-    return failure(error);
+            const int error = abfChannelScaling(header_, physicalChannel, scaled.scale, scaled.offset);
+            return error != kAbfOk ? error : readChannel(position, first, n, out, scaled);
+        });
 }
 
 std::int64_t AbfFile::pointsAvailable(int position, std::int64_t first, std::int64_t count,

@@ -111,6 +111,10 @@ class AbfFile {
     // as a negative value when the file is not open, the channel was not sampled or there is no
     // such sweep.
     int sweepReadPosition(int physicalChannel, int sweep) const;
+    // One sweep of a channel into `out` (resized to the sweep) through
+    // read(position, first value, frames, data), which gives kAbfOk or an error number.
+    template <typename T, typename Read>
+    Result<int> readWholeSweep(int physicalChannel, int sweep, std::vector<T>& out, Read read);
     void reset() noexcept;
     template <typename Raw>
     std::vector<Raw>& scratchFor() {
