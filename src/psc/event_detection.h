@@ -4,6 +4,8 @@
 // the decay, types the event (1 isolated, 2 cut short by the next event, 3 riding on a decay,
 // 4 rejected by its inverted slopes or its half width), measures and stores it, draws it and, in
 // the event-by-event mode, pauses after it.
+// With a model detector chosen (PscParameters::detector, psc/model_detection.h) the onsets it
+// lists take the place of the triggers, and each is measured from its onset on in the same way.
 //
 // The detector's carried state lives in PscParameters (carriedBaseline, baselineValid,
 // triggerState) and links the events of consecutive frames. The run driver clears
