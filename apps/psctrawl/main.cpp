@@ -26,6 +26,7 @@
 #include "params/profile_file.h"
 #include "params/progress.h"
 #include "psc/psc_figures.h"
+#include "psc/psc_parallel.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
 #include "psctrawl/psctrawl_program.h"
@@ -96,6 +97,7 @@ struct BatchOptions {
                                "Also write a figure of each recording's events, <recording>_events.svg and "
                                ".png, beside its outputs."};
     QCommandLineOption maxEvents = ephys::batchMaxEventsOption();
+    QCommandLineOption jobs = ephys::batchJobsOption();
     QCommandLineOption detector{"detector",
                                 "How events are found: slope (the dI/dt trigger, default), deconvolution "
                                 "or template (by the event's shape).",
@@ -192,18 +194,30 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     const std::optional<std::int32_t> maxEvents = ephys::batchMaxEvents(parser, o.maxEvents, o.common);
     if (!maxEvents) return kExitUsage;
     params.maxStoredEvents = *maxEvents;
+    const std::optional<int> jobs = ephys::batchJobs(parser, o.jobs, o.common);
+    if (!jobs) return kExitUsage;
     if (!applyDetectorOptions(parser, o, params)) return kExitUsage;
 
     ephys::StderrProgressView view(o.common.quiet(parser));
     ephys::ProgressRecord progress;
     progress.view = &view;
     ephys::PscRun run(params, progress, messages);
-    run.outputDir = outputDir;
-    run.withButtonEvent = false;
-    if (parser.isSet(o.figures)) run.moreOutputs = writeEventsFigure;
+    // The run's set-up; with several jobs, each worker's run is set up the same way.
+    auto configure = [&](ephys::PscRun& r) {
+        r.outputDir = outputDir;
+        r.withButtonEvent = false;
+        if (parser.isSet(o.figures)) r.moreOutputs = writeEventsFigure;
+    };
+    configure(run);
     params.recordingInfoRead = 0;
-    const std::vector<ephys::PscRecordingOutcome> outcomes =
-        ephys::pscRunRecordings(run, table, files, frames);
+    std::vector<ephys::PscRecordingOutcome> outcomes;
+    if (*jobs > 1 && files.size() > 1) {
+        const ephys::PscParallelOptions parallel{*jobs, parser.isSet(o.overwrite), !o.common.quiet(parser),
+                                                 configure};
+        outcomes = ephys::pscRunRecordingsParallel(params, files, frames, messages, parallel);
+    } else {
+        outcomes = ephys::pscRunRecordings(run, table, files, frames);
+    }
 
     bool allDone = true;
     for (const ephys::PscRecordingOutcome& outcome : outcomes) {
@@ -267,8 +281,8 @@ int consoleMain(int argc, char* argv[]) {
             "PSC detector: finds postsynaptic currents in voltage-clamp ABF recordings by their slope, "
             "measures them and writes the event table, summaries and scan file of each recording.",
             "Analyse the recordings without a window, write the outputs.",
-            {options.overwrite, options.figures, options.maxEvents, options.detector, options.riseMs,
-             options.decayMs, options.thresholdSd}))
+            {options.overwrite, options.figures, options.maxEvents, options.jobs, options.detector,
+             options.riseMs, options.decayMs, options.thresholdSd}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

@@ -28,6 +28,7 @@
 #include "shell/desktop_main.h"
 #include "shell/graph_window.h"
 #include "spike/spike_count.h"
+#include "spike/spike_parallel.h"
 #include "spike/spike_params.h"
 #include "spktal/desktop_spktal.h"
 
@@ -45,6 +46,7 @@ constexpr int kFigureHeight = 700;
 struct BatchOptions {
     ephys::BatchCommandLine common{"spktal", "SPKTAL",
                                    "Write the outputs into DIR instead of beside each recording."};
+    QCommandLineOption jobs = ephys::batchJobsOption();
 };
 
 int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephys::ArgumentBytes& arguments) {
@@ -78,6 +80,8 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
 
     ephys::SpikeRunOptions options;
     if (!o.common.outputFolder(parser, arguments, options.outputDir)) return kExitUsage;
+    const std::optional<int> jobs = ephys::batchJobs(parser, o.jobs, o.common);
+    if (!jobs) return kExitUsage;
 
     // What the desktop program puts on the clipboard goes to standard output, one text per
     // recording as it is done.
@@ -106,7 +110,10 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     };
 
     std::vector<ephys::SpikeFileResult> results;
-    {
+    if (*jobs > 1 && files.size() > 1) {
+        const ephys::SpikeParallelOptions parallel{*jobs, false, !o.common.quiet(parser)};
+        results = ephys::spikeCountParallel(params, files, messages, options, printResult, parallel);
+    } else {
         ephys::StderrProgressView view(o.common.quiet(parser));
         ephys::ProgressRecord progress;
         progress.view = &view;
@@ -145,7 +152,7 @@ int consoleMain(int argc, char* argv[]) {
             "Spike detector: counts action potentials per sweep and channel in ABF recordings, with "
             "latencies, bursts, instantaneous frequencies and frequency/current fits, and writes its text "
             "outputs beside each recording.",
-            "Count the spikes without a window, write the outputs."))
+            "Count the spikes without a window, write the outputs.", {options.jobs}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

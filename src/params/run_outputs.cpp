@@ -23,6 +23,7 @@ void RunOutputs::startRecording(std::string recording) {
     recording_ = std::move(recording);
     failed_ = false;
     held_.clear();
+    foundFree_.clear();
 }
 
 void RunOutputs::hold(OutputFile&& file, std::function<void(const OutputFile&)> onFailure) {
@@ -30,6 +31,11 @@ void RunOutputs::hold(OutputFile&& file, std::function<void(const OutputFile&)> 
 }
 
 bool RunOutputs::publishRecording() {
+    if (beforePublishing && !beforePublishing(*this)) {
+        held_.clear();
+        failed_ = true;
+        return false;
+    }
     bool ok = true;
     for (Held& h : held_) {
         if (h.file.moveIntoPlace()) continue;
@@ -42,8 +48,12 @@ bool RunOutputs::publishRecording() {
 }
 
 bool RunOutputs::isFree(const std::string& path, MessageSink& messages) {
-    const auto it = writers_.find(outputKey(path));
-    if (it == writers_.end()) return true;
+    std::string key = outputKey(path);
+    const auto it = writers_.find(key);
+    if (it == writers_.end()) {
+        foundFree_.push_back(std::move(key));
+        return true;
+    }
     messages.show(MessageKind::PlainError, kPlainErrorCaption,
                   path + " is already an output of " + it->second + " in this run; the output of " +
                       recording_ + " of that name is not written.");
@@ -53,6 +63,16 @@ bool RunOutputs::isFree(const std::string& path, MessageSink& messages) {
 
 void RunOutputs::take(const std::string& path) {
     writers_.emplace(outputKey(path), recording_);
+}
+
+bool RunOutputs::agreesWith(const RunOutputs& run) const {
+    for (const std::string& key : foundFree_)
+        if (run.writers_.contains(key)) return false;
+    return true;
+}
+
+void RunOutputs::addTo(RunOutputs& run) const {
+    for (const auto& [key, recording] : writers_) run.writers_.emplace(key, recording);
 }
 
 }  // namespace ephys

@@ -43,6 +43,20 @@ class RunOutputs {
     // Forgets the held outputs, removing their temporary files.
     void discardRecording() { held_.clear(); }
 
+    // Asked by publishRecording() before anything is put in place, with this record: false drops
+    // the held outputs instead and fails the recording. A run that analyses several recordings at
+    // once waits here for the earlier ones and decides whether this recording's outputs may appear.
+    std::function<bool(RunOutputs&)> beforePublishing;
+
+    // For a recording analysed beside others: this record starts from the outputs `run` holds so
+    // far (their names, not their held files).
+    void startFrom(const RunOutputs& run) { writers_ = run.writers_; }
+    // False when a name that isFree() found free for the current recording is by now an output of
+    // `run`: the recording would have met it taken.
+    bool agreesWith(const RunOutputs& run) const;
+    // Makes the outputs of this record outputs of `run` as well.
+    void addTo(RunOutputs& run) const;
+
   private:
     struct Held {
         OutputFile file;
@@ -52,6 +66,7 @@ class RunOutputs {
     bool failed_ = false;
     std::vector<Held> held_;
     std::map<std::string, std::string> writers_;  // output (folder identity and name) -> recording
+    std::vector<std::string> foundFree_;          // names isFree() let pass for the current recording
 };
 
 }  // namespace ephys

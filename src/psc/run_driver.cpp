@@ -92,6 +92,7 @@ bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::
     progressUpdate(progress);
     // The two single-step modes exclude each other; pausing after every frame wins.
     if (p.individualTraces == 'Y') p.individualEvents = 'N';
+    if (run.detectionStarts) run.detectionStarts(p);
 
     const int count = static_cast<int>(frames.size());
     int shownPercent = 0;

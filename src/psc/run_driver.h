@@ -40,6 +40,10 @@ struct PscRun {
     // each frame of the detection pass before the detector looks at it.
     std::function<void(PscParameters&)> startDisplay;
     std::function<void(const PscFrameBuffers&, PscParameters&)> drawFrame;
+    // Called as the detection pass of a recording starts. The settings are fitted to the
+    // recording by then and the pass changes none of them, so the record holds the settings the
+    // next recording of the run starts from: batch --jobs starts that one from them at once.
+    std::function<void(const PscParameters&)> detectionStarts;
     // Further outputs of a recording, written after its text outputs and before its scan file
     // (which changes the scale of float recordings in the record), and put in place together
     // with them: batch --figures writes the events figure here. An output not written marks the

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "params/parallel_recordings.h"
 #include "params/param_files.h"
 
 namespace ephys {
@@ -97,6 +98,29 @@ std::optional<std::int32_t> batchMaxEvents(const QCommandLineParser& parser, con
         return std::nullopt;
     }
     return value;
+}
+
+QCommandLineOption batchJobsOption() {
+    return QCommandLineOption("jobs",
+                              "Analyse N recordings at once (default 1; 0: one per core). Outputs and "
+                              "messages are those of one recording after the other; progress is one line "
+                              "per finished recording.",
+                              "N");
+}
+
+std::optional<int> batchJobs(const QCommandLineParser& parser, const QCommandLineOption& option,
+                             const BatchCommandLine& commandLine) {
+    if (!parser.isSet(option)) return 1;
+    const std::string text = parser.value(option).toStdString();
+    int value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) {
+        commandLine.usageError(std::string("--jobs needs a whole number from 0 (one per core) up, not '")
+                                   .append(text)
+                                   .append("'"));
+        return std::nullopt;
+    }
+    return parallelJobCount(value);
 }
 
 }  // namespace ephys

@@ -60,4 +60,12 @@ QCommandLineOption batchMaxEventsOption();
 std::optional<std::int32_t> batchMaxEvents(const QCommandLineParser& parser, const QCommandLineOption& option,
                                            const BatchCommandLine& commandLine);
 
+// psctrawl's and spktal's --jobs N: recordings analysed at once (default 1; 0: one per core).
+QCommandLineOption batchJobsOption();
+
+// The --jobs value, 1 without the option, the number of cores for 0. Nothing, with the usage
+// message written, when the value is not a whole number from 0 up.
+std::optional<int> batchJobs(const QCommandLineParser& parser, const QCommandLineOption& option,
+                             const BatchCommandLine& commandLine);
+
 }  // namespace ephys
