@@ -13,8 +13,10 @@ Settings are given as ``{row label: value}``, the labels of the programs' parame
 a key letter for a choice). Every run starts from the built-in defaults (like ``--no-ini``).
 
 Long work runs without the interpreter's lock, so other Python threads go on meanwhile. Every
-run takes an optional ``progress(percent, line1, line2)`` callable; returning False cancels the
-run (RuntimeError).
+run takes an optional ``progress(percent, line1, line2)`` callable; returning False (or raising)
+cancels the run: detect_pscs stops at the next frame, the spike count and the waveform finish
+their work first; either way RuntimeError (or the callback's exception) is raised and nothing is
+returned.
 
 A recording that cannot be read raises RecordingError (an OSError) whose text is the reader's
 reason and names the file; a refused setting raises ValueError with the program's text.
@@ -111,11 +113,15 @@ def _recording_path(path_or_recording):
 
 
 def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_file=None,
-                max_events=63999, output_dir=None, overwrite=False, progress=None):
+                max_events=63999, output_dir=None, overwrite=False, progress=None,
+                template_rise_ms=0.5, template_decay_ms=5.0, threshold_sd=None):
     """Finds and measures the postsynaptic currents of a recording as psctrawl --batch does.
 
     Returns the event table as {column: numpy array}; EVENT_COLUMNS describes the columns.
     settings: {row label: value} as psctrawl's --set takes them ("Frames" included).
+    detector: "slope" (the dI/dt trigger), "deconvolution" or "template" (by the event's shape,
+    with template_rise_ms, template_decay_ms and threshold_sd as psctrawl's --template-rise-ms,
+    --template-decay-ms and --threshold-sd; None: the detector's default threshold).
     params_file: a parameter file whose [Parameters] apply before the settings (--params).
     max_events: events stored at most (--max-events; 0: no limit).
     output_dir: also write psctrawl's output files there (nothing is written without it);
@@ -124,7 +130,8 @@ def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_fi
     """
     return _detect_pscs(_recording_path(path_or_recording), settings, detector,
                         None if params_file is None else os.fsdecode(params_file), max_events,
-                        None if output_dir is None else os.fsdecode(output_dir), overwrite, progress)
+                        None if output_dir is None else os.fsdecode(output_dir), overwrite, progress,
+                        template_rise_ms, template_decay_ms, threshold_sd)
 
 
 def detect_pscs_frame(path_or_recording, settings=None, detector="slope", **options):

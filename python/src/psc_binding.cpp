@@ -17,6 +17,7 @@
 #include "engine_settings.h"
 #include "params/param_files.h"
 #include "psc/event_table.h"
+#include "psc/model_detection.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
 
@@ -118,10 +119,8 @@ std::string settingValue(std::string_view setting) {
 py::dict detectPscs(const std::string& path, const py::object& settings, const std::string& detector,
                     const std::optional<std::string>& paramsFile, std::int64_t maxEvents,
                     const std::optional<std::string>& outputDir, bool overwrite,
-                    const py::object& progressCallback) {
-    if (detector != "slope")
-        throw py::value_error("detector '" + detector +
-                              "' is not available; this build has the slope detector only");
+                    const py::object& progressCallback, double templateRiseMs, double templateDecayMs,
+                    const std::optional<double>& thresholdSd) {
     if (maxEvents < 0 || maxEvents > 2147483647)
         throw py::value_error("max_events must be from 0 to 2147483647");
 
@@ -152,6 +151,18 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
         if (!paramCheckText(table, kPscFramesRow, list))
             throw py::value_error(trimmed(paramErrorText(table.rows[kPscFramesRow])));
     }
+    // The detector and its event model, checked as psctrawl's --detector, --template-rise-ms,
+    // --template-decay-ms and --threshold-sd are.
+    if (!pscParseDetector(detector, params.detector))
+        throw py::value_error("detector '" + detector + "' is none of slope, deconvolution, template");
+    if (!(templateRiseMs > 0.0 && templateRiseMs < 1000.0) ||
+        !(templateDecayMs > 0.0 && templateDecayMs < 1000.0) || templateRiseMs >= templateDecayMs)
+        throw py::value_error("template_rise_ms and template_decay_ms take times in ms, rise below decay");
+    if (thresholdSd && !(*thresholdSd > 0.0 && *thresholdSd < 1000.0))
+        throw py::value_error("threshold_sd takes a number above 0");
+    params.templateRiseMs = static_cast<float>(templateRiseMs);
+    params.templateDecayMs = static_cast<float>(templateDecayMs);
+    params.detectionThreshold = static_cast<float>(thresholdSd.value_or(0.0));
     params.maxStoredEvents = static_cast<std::int32_t>(maxEvents);
     // Without an output folder nothing is written: the events come back in memory only.
     if (!outputDir) {
@@ -199,7 +210,9 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
 void addPsc(py::module_& m) {
     m.def("_detect_pscs", &detectPscs, py::arg("path"), py::arg("settings") = py::none(),
           py::arg("detector") = "slope", py::arg("params_file") = py::none(), py::arg("max_events") = 63999,
-          py::arg("output_dir") = py::none(), py::arg("overwrite") = false, py::arg("progress") = py::none());
+          py::arg("output_dir") = py::none(), py::arg("overwrite") = false, py::arg("progress") = py::none(),
+          py::arg("template_rise_ms") = 0.5, py::arg("template_decay_ms") = 5.0,
+          py::arg("threshold_sd") = py::none());
 }
 
 }  // namespace ephys::py_ephys

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -131,6 +132,7 @@ py::dict countSpikes(const std::string& path, const py::object& settings,
         ok = spikeCountFile(params, path, progress, messages, result, options);
     }
     view.rethrow();
+    if (view.cancelled()) throw std::runtime_error("count_spikes: cancelled by the progress callback");
     if (!ok) {
         std::string reason = messages.errors({"Error in Spkcensus", "Error opening file"});
         if (reason.empty()) reason = "spktal could not count " + path;

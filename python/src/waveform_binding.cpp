@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "bindings.h"
@@ -52,6 +53,7 @@ py::dict makeWaveform(const py::object& settings, const std::optional<long long>
         ok = waveMakeSamples(params, progress, state, messages, options, arrays);
     }
     view.rethrow();
+    if (view.cancelled()) throw std::runtime_error("make_waveform: cancelled by the progress callback");
     if (!ok) throw py::value_error(messages.errors());
     py::dict d;
     d["time_ms"] = py::array_t<float>(static_cast<py::ssize_t>(arrays.times.size()), arrays.times.data());

@@ -20,10 +20,10 @@ PRN_COLUMNS = ["event", "event_type", "time_s", "interval_s", "rise_time_ms", "w
                "epoch", "time_in_episode_ms"]
 
 
-def batch_table(recording, settings, folder):
+def batch_table(recording, settings, folder, options=()):
     """psctrawl --batch --no-ini on a copy of the recording in `folder`; its .PRN rows as text cells."""
     copy = copy_into(folder, recording)
-    args = [program("psctrawl"), "--batch", "--no-ini", "--quiet"]
+    args = [program("psctrawl"), "--batch", "--no-ini", "--quiet", *options]
     for label, value in settings.items():
         args += ["--set", f"{label}={value}"]
     run(args + [copy.name], cwd=folder)
@@ -87,6 +87,20 @@ def test_events_are_those_of_the_batch_program(recordings, tmp_path, name, setti
     assert np.all(np.diff(events["event_time_ms"]) > 0)
 
 
+@pytest.mark.parametrize("detector, options", [
+    ("deconvolution", {}),
+    ("template", {"template_rise_ms": 0.4, "template_decay_ms": 6, "threshold_sd": 6}),
+])
+def test_model_detectors_are_those_of_the_batch_program(recordings, tmp_path, detector, options):
+    flags = ["--detector", detector]
+    for name, value in options.items():
+        flags += ["--" + name.replace("_", "-"), str(value)]
+    rows, _ = batch_table(recordings["demo"], {TRIGGER: -3}, tmp_path, flags)
+    events = ephys.detect_pscs(recordings["demo"], {TRIGGER: -3}, detector=detector, **options)
+    assert len(rows) > 5
+    assert_same_as_batch(events, rows)
+
+
 def test_outputs_written_are_the_batch_programs_files(recordings, tmp_path):
     settings = {TRIGGER: -3}
     batch = tmp_path / "batch"
@@ -145,6 +159,8 @@ def test_refusals_and_unreadable_recordings(recordings, tmp_path):
         ephys.detect_pscs(recordings["demo"], {"Frames": "0..x"})
     with pytest.raises(ValueError, match="detector"):
         ephys.detect_pscs(recordings["demo"], detector="no-such-detector")
+    with pytest.raises(ValueError, match="rise below decay"):
+        ephys.detect_pscs(recordings["demo"], detector="template", template_rise_ms=6, template_decay_ms=5)
     missing = tmp_path / "missing.abf"
     with pytest.raises(ephys.RecordingError, match="missing.abf"):
         ephys.detect_pscs(missing)

@@ -88,6 +88,15 @@ def test_fi_fits_are_the_result_texts(cell):
     assert without["result_text"].startswith("Ouput File: ")
 
 
+def test_progress_and_cancel(cell):
+    seen = []
+    ephys.count_spikes(cell, progress=lambda percent, line1, line2: seen.append((percent, line1, line2)))
+    assert seen[-1][0] == 100 and seen[0][1] == cell.name
+    assert any("Episode   8" in line2 for _, _, line2 in seen)
+    with pytest.raises(RuntimeError, match="cancelled"):
+        ephys.count_spikes(cell, progress=lambda *_: False)
+
+
 def test_refusals_and_unreadable_recordings(cell, tmp_path):
     with pytest.raises(ValueError, match="Interval to Measure"):
         ephys.count_spikes(cell, {"Interval to Measure": 0})
