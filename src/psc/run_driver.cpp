@@ -11,6 +11,7 @@
 #include "params/number_list.h"
 #include "psc/event_detection.h"
 #include "psc/event_table.h"
+#include "psc/frame_pipeline.h"
 #include "psc/psc_outputs.h"
 #include "psc/scan_file.h"
 #include "psc/sweep_control.h"
@@ -98,11 +99,22 @@ bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::
     int shownPercent = 0;
     int shownEvents = table.count();
     bool cancelled = false;
+    // With nothing drawn and no pausing (batch), the frames are read and filtered on a second
+    // core while the detector works.
+    std::optional<PscFramePipeline> pipeline;
+    if (run.pipelineFrames && !run.drawFrame && run.display == nullptr && !progress.buttonEvent &&
+        count > 1 && PscFramePipeline::slotsFor(buffers.bufferLength()) > 0)
+        pipeline.emplace(header, p, frames, run.reader, buffers);
     for (int k = 0; k < count; ++k) {
         const int frame = frames[static_cast<std::size_t>(k)];
-        pscReadFrame(header, p, frame, buffers, run.reader);
-        if (run.drawFrame) run.drawFrame(buffers, p);
-        pscDetectFrame(p, table, buffers, frame, run.display, progress, run.messages);
+        PscFrameBuffers* frameBuffers = &buffers;
+        if (pipeline) {
+            frameBuffers = &pipeline->next();
+        } else {
+            pscReadFrame(header, p, frame, buffers, run.reader);
+        }
+        if (run.drawFrame) run.drawFrame(*frameBuffers, p);
+        pscDetectFrame(p, table, *frameBuffers, frame, run.display, progress, run.messages);
         const int percent = framePercent(k, count);
         if (percent > shownPercent || table.count() != shownEvents) {
             shownPercent = percent;

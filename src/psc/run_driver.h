@@ -59,6 +59,9 @@ struct PscRun {
     // With a button event the run can pause (single-step modes) and be woken by the progress
     // box's buttons. Batch mode has no buttons and runs without one, so it never waits.
     bool withButtonEvent = true;
+    // A run without a live display and without a button event reads and filters the next frames
+    // on a second core while the detector works on the current one; false: frame by frame.
+    bool pipelineFrames = true;
 
     // Read buffer and filter taps, kept for the whole run.
     PscFrameReader reader;
