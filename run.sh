@@ -10,6 +10,10 @@ cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs" --target psctrawl
+# The Python module (PYTHONPATH=build/python), where its build packages are present.
+if cmake --build build --target help | grep -q '_ephys'; then
+    cmake --build build -j "$jobs" --target _ephys
+fi
 
 # psctrawl writes its outputs beside each recording, so the demo recording is analysed as a
 # copy in ./demo-output (git-ignored) and the repository stays clean.
