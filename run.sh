@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs" --target psctrawl
 # The Python module (PYTHONPATH=build/python), where its build packages are present.
-if cmake --build build --target help | grep -q '_ephys'; then
+if cmake --build build --target help | grep '_ephys' >/dev/null; then
     cmake --build build -j "$jobs" --target _ephys
 fi
 
