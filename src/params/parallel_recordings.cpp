@@ -169,7 +169,10 @@ class Sequencer {
             return;
         }
         attempt->outputs.beforePublishing = nullptr;
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        // Recordings become final in list order: one that failed before taking its turn (an
+        // exception out of the analysis) still waits for the recordings before it.
+        changed_.wait(lock, [&] { return done_ == index; });
         finished_[index] = Finished{std::move(attempt), failure};
         ++done_;
         changed_.notify_all();
