@@ -143,34 +143,6 @@ struct Accumulator {
     }
 };
 
-const char* modeName(int mode) {
-    switch (mode) {
-        case 1:
-            return "event-driven, variable-length sweeps";
-        case 2:
-            return "oscilloscope (fixed-length events)";
-        case 3:
-            return "gap-free";
-        case 4:
-            return "high-speed oscilloscope";
-        case 5:
-            return "episodic stimulation (fixed-length sweeps)";
-        default:
-            return "unknown";
-    }
-}
-
-std::string versionText(const AbfHeader& h) {
-    char text[32];
-    if (h.abfMajorVersion == 1) {
-        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(h.fileVersion));
-    } else {
-        std::snprintf(text, sizeof text, "%d.%d.%d.%d", h.versionParts[0], h.versionParts[1],
-                      h.versionParts[2], h.versionParts[3]);
-    }
-    return text;
-}
-
 // The file is read by its own name's bytes: a QFile would need the name as text, which not every
 // name is.
 std::string sha256Of(const std::string& path) {
@@ -311,9 +283,9 @@ std::string toJson(const Info& in, int indent) {
     o.add("file", jsonString(in.file))
         .add("size_bytes", jsonInt(in.sizeBytes))
         .add("sha256", in.sha256.empty() ? "null" : jsonString(in.sha256));
-    o.add("abf_version", jsonInt(h.abfMajorVersion)).add("file_version", jsonString(versionText(h)));
+    o.add("abf_version", jsonInt(h.abfMajorVersion)).add("file_version", jsonString(abfVersionText(h)));
     o.add("operation_mode", jsonInt(h.operationMode))
-        .add("operation_mode_name", jsonString(modeName(h.operationMode)));
+        .add("operation_mode_name", jsonString(abfModeName(h.operationMode)));
     o.add("data_format", jsonString(h.dataFormat == 0 ? "int16" : "float32"))
         .add("nDataFormat", jsonInt(h.dataFormat));
     o.add("data_offset_bytes", jsonInt(h.dataOffsetBytes));
@@ -397,8 +369,8 @@ void printText(const Info& in) {
     long long total = 0;
     for (int n : in.samplesPerSweep) total += n;
     std::printf("%s\n", in.file.c_str());
-    std::printf("  ABF %s, %s (mode %d), %s samples, data at byte %lld\n", versionText(h).c_str(),
-                modeName(h.operationMode), h.operationMode, h.dataFormat == 0 ? "int16" : "float32",
+    std::printf("  ABF %s, %s (mode %d), %s samples, data at byte %lld\n", abfVersionText(h).c_str(),
+                abfModeName(h.operationMode), h.operationMode, h.dataFormat == 0 ? "int16" : "float32",
                 static_cast<long long>(h.dataOffsetBytes));
     std::printf("  %d sweep%s, %d channel%s, %g us per sample (%g Hz), %s samples per sweep, %.6g s in all\n",
                 in.sweeps, in.sweeps == 1 ? "" : "s", h.adcNumChannels, h.adcNumChannels == 1 ? "" : "s", dt,

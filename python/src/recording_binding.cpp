@@ -23,34 +23,6 @@ namespace py = pybind11;
 
 namespace {
 
-const char* modeName(int mode) {
-    switch (mode) {
-        case kAbfVariableLengthEvents:
-            return "event-driven, variable-length sweeps";
-        case kAbfFixedLengthEvents:
-            return "oscilloscope (fixed-length events)";
-        case kAbfGapFree:
-            return "gap-free";
-        case kAbfHighSpeedOscilloscope:
-            return "high-speed oscilloscope";
-        case kAbfEpisodic:
-            return "episodic stimulation (fixed-length sweeps)";
-        default:
-            return "unknown";
-    }
-}
-
-std::string versionText(const AbfHeader& h) {
-    char text[32];
-    if (h.abfMajorVersion == 1) {
-        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(h.fileVersion));
-    } else {
-        std::snprintf(text, sizeof text, "%d.%d.%d.%d", h.versionParts[0], h.versionParts[1],
-                      h.versionParts[2], h.versionParts[3]);
-    }
-    return text;
-}
-
 std::string epochTypeName(int type) {
     switch (type) {
         case kAbfEpochOff:
@@ -86,9 +58,9 @@ py::dict headerDict(const RecordingLayout& r) {
     struct stat st {};
     d["size_bytes"] = ::stat(r.path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0LL;
     d["abf_version"] = h.abfMajorVersion;
-    d["file_version"] = versionText(h);
+    d["file_version"] = abfVersionText(h);
     d["operation_mode"] = h.operationMode;
-    d["operation_mode_name"] = modeName(h.operationMode);
+    d["operation_mode_name"] = abfModeName(h.operationMode);
     d["data_format"] = h.dataFormat == kAbfInt16Data ? "int16" : "float32";
     d["nDataFormat"] = h.dataFormat;
     d["data_offset_bytes"] = h.dataOffsetBytes;

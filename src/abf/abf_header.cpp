@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 
 #include "abf/abf_error.h"
 
@@ -103,6 +104,34 @@ std::string abfChannelUnits(const AbfHeader& header, int physicalChannel) {
 
 std::string abfTagComment(const AbfTag& tag) {
     return abfText(tag.comment);
+}
+
+const char* abfModeName(int operationMode) {
+    switch (operationMode) {
+        case kAbfVariableLengthEvents:
+            return "event-driven, variable-length sweeps";
+        case kAbfFixedLengthEvents:
+            return "oscilloscope (fixed-length events)";
+        case kAbfGapFree:
+            return "gap-free";
+        case kAbfHighSpeedOscilloscope:
+            return "high-speed oscilloscope";
+        case kAbfEpisodic:
+            return "episodic stimulation (fixed-length sweeps)";
+        default:
+            return "unknown";
+    }
+}
+
+std::string abfVersionText(const AbfHeader& header) {
+    char text[32];
+    if (header.abfMajorVersion == 1) {
+        std::snprintf(text, sizeof text, "%.2f", static_cast<double>(header.fileVersion));
+    } else {
+        std::snprintf(text, sizeof text, "%d.%d.%d.%d", header.versionParts[0], header.versionParts[1],
+                      header.versionParts[2], header.versionParts[3]);
+    }
+    return text;
 }
 
 }  // namespace ephys

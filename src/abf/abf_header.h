@@ -186,4 +186,10 @@ std::string abfChannelName(const AbfHeader& header, int physicalChannel);
 std::string abfChannelUnits(const AbfHeader& header, int physicalChannel);
 std::string abfTagComment(const AbfTag& tag);
 
+// The operation mode's name ("gap-free", "episodic stimulation (fixed-length sweeps)", ...);
+// "unknown" for a mode no recording has.
+const char* abfModeName(int operationMode);
+// The file's version as written: "1.83" for ABF 1, the four parts "2.0.0.0" for ABF 2.
+std::string abfVersionText(const AbfHeader& header);
+
 }  // namespace ephys
