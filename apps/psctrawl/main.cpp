@@ -29,6 +29,7 @@
 #include "psc/psc_parallel.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "psc/template_fit.h"
 #include "psctrawl/psctrawl_program.h"
 #include "shell/argument_bytes.h"
 #include "shell/batch_command_line.h"
@@ -106,6 +107,11 @@ struct BatchOptions {
                               "MS", "0.5"};
     QCommandLineOption decayMs{"template-decay-ms", "Decay time constant of the event template (default 5).",
                                "MS", "5"};
+    QCommandLineOption fromRecording{
+        "template-from-recording",
+        "With --detector deconvolution or template: fit the template's rise and decay time constants to "
+        "each recording's own clearest events (found first with --template-rise-ms and "
+        "--template-decay-ms), then analyse the recording with them."};
     QCommandLineOption thresholdSd{"threshold-sd",
                                    "Detection threshold of the deconvolution or template detector, in noise "
                                    "SDs (default 4.5 for deconvolution, 5 for template).",
@@ -130,6 +136,10 @@ bool applyDetectorOptions(const QCommandLineParser& parser, const BatchOptions& 
     }
     if (!thresholdOk || (parser.isSet(o.thresholdSd) && !(threshold > 0.0 && threshold < 1000.0))) {
         o.common.usageError("--threshold-sd takes a number above 0");
+        return false;
+    }
+    if (parser.isSet(o.fromRecording) && p.detector == ephys::PscDetectorKind::Slope) {
+        o.common.usageError("--template-from-recording needs --detector deconvolution or template");
         return false;
     }
     p.templateRiseMs = static_cast<float>(rise);
@@ -202,9 +212,14 @@ int runBatch(const QCommandLineParser& parser, const BatchOptions& o, const ephy
     ephys::ProgressRecord progress;
     progress.view = &view;
     ephys::PscRun run(params, progress, messages);
+    // Every recording's first pass starts from the kinetics given on the command line.
+    std::optional<ephys::PscTemplateStart> templateStart;
+    if (parser.isSet(o.fromRecording))
+        templateStart = ephys::PscTemplateStart{params.templateRiseMs, params.templateDecayMs};
     // The run's set-up; with several jobs, each worker's run is set up the same way.
     auto configure = [&](ephys::PscRun& r) {
         r.outputDir = outputDir;
+        r.templateFromRecording = templateStart;
         r.withButtonEvent = false;
         if (parser.isSet(o.figures)) r.moreOutputs = writeEventsFigure;
     };
@@ -282,7 +297,7 @@ int consoleMain(int argc, char* argv[]) {
             "measures them and writes the event table, summaries and scan file of each recording.",
             "Analyse the recordings without a window, write the outputs.",
             {options.overwrite, options.figures, options.maxEvents, options.jobs, options.detector,
-             options.riseMs, options.decayMs, options.thresholdSd}))
+             options.riseMs, options.decayMs, options.fromRecording, options.thresholdSd}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

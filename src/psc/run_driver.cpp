@@ -231,6 +231,18 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
         return result;
     run.reader.recording = &data;
 
+    if (run.templateFromRecording && p.detector != PscDetectorKind::Slope) {
+        p.templateRiseMs = run.templateFromRecording->riseMs;
+        p.templateDecayMs = run.templateFromRecording->decayMs;
+        const PscTemplateFromRecording fitted =
+            pscTemplateFromRecording(header, p, frames, run.reader, progress);
+        p.templateRiseMs = fitted.riseMs;
+        p.templateDecayMs = fitted.decayMs;
+        // Too few clear events is no failure of the recording: it is analysed with the given kinetics.
+        messages.show(fitted.state == PscTemplateFromRecording::State::Fitted ? MessageKind::Information
+                                                                              : MessageKind::Warning,
+                      "PSCTRAWL", pscTemplateLine(fileName, fitted));
+    }
     if (scaleFrames > 0) autoscalingPass(run, header, frames, scaleFrames, buffers);
     const bool completed = detectionPass(run, header, frames, buffers, table);
     run.reader.recording = nullptr;

@@ -20,6 +20,7 @@
 #include "psc/psc_display.h"
 #include "psc/psc_parameters.h"
 #include "psc/recording_frames.h"
+#include "psc/template_fit.h"
 
 namespace ephys {
 
@@ -53,6 +54,12 @@ struct PscRun {
     // outputs are done (the episode pass has given every event its frame and window): the events
     // in memory, for callers that take them without the files.
     std::function<void(const PscEventTable&, const PscParameters&)> eventsDetected;
+
+    // Batch --template-from-recording: before the detection pass of each recording, a first pass
+    // fits the model detector's kinetics to the recording's own clearest events, starting from
+    // these (every recording starts from them again), and says what it found. None: the kinetics
+    // stay as the record holds them.
+    std::optional<PscTemplateStart> templateFromRecording;
 
     // Folder for the outputs; empty: beside each recording.
     std::string outputDir;
