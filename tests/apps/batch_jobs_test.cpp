@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -146,6 +147,40 @@ TEST_F(BatchJobs, PsctrawlFailuresAndASharedOutputNameFollowTheListOrder) {
     // The table of the name is the first recording's (12 s of events, not 1 s).
     const RunResult alone = run(PSCTRAWL_PROGRAM, "alone", kPsc + "day1/cell.abf");
     EXPECT_EQ(r.outputs.at("CELL.PRN"), alone.outputs.at("CELL.PRN"));
+}
+
+TEST_F(BatchJobs, PsctrawlTemplateFromRecordingFitsEachRecordingOnItsOwn) {
+    // Slow events, fast events and noise alone: each recording's first pass starts from the given
+    // kinetics, whatever the recording before it was fitted to, with one job or two.
+    synth("--seed 1 --duration 30 --rate 10 --amplitude 20 --noise 4 --rise 2 --decay 20 --out slow.abf");
+    synth("--seed 2 --duration 30 --rate 10 --amplitude 20 --noise 4 --rise 0.3 --decay 3 --out fast.abf");
+    synth("--seed 3 --duration 5 --rate 0 --out quiet.abf");
+    const RunResult r =
+        sameWithTwoJobs(PSCTRAWL_PROGRAM,
+                        "--quiet --set \"Diff. trigger ([+-]pa/ms)=-1\" --detector deconvolution "
+                        "--template-from-recording slow.abf fast.abf quiet.abf");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("quiet.abf->Done"), std::string::npos) << r.out;
+    double rise = 0.0, decay = 0.0;
+    const std::size_t slow = r.err.find("PSCTRAWL: Template from slow.abf: rise ");
+    ASSERT_NE(slow, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + slow, "PSCTRAWL: Template from slow.abf: rise %lf ms, decay %lf",
+                          &rise, &decay),
+              2);
+    EXPECT_NEAR(rise, 2.0, 0.3);
+    EXPECT_NEAR(decay, 20.0, 3.0);
+    const std::size_t fast = r.err.find("PSCTRAWL: Template from fast.abf: rise ");
+    ASSERT_NE(fast, std::string::npos) << r.err;
+    ASSERT_EQ(std::sscanf(r.err.c_str() + fast, "PSCTRAWL: Template from fast.abf: rise %lf ms, decay %lf",
+                          &rise, &decay),
+              2);
+    EXPECT_NEAR(rise, 0.3, 0.05);
+    EXPECT_NEAR(decay, 3.0, 0.45);
+    EXPECT_LT(slow, fast);
+    EXPECT_NE(r.err.find("PSCTRAWL: Template from quiet.abf: too few clear events ("), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("needed); the given kinetics stay: rise 0.50 ms, decay 5.00 ms"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(BatchJobs, JobsValuesAndProgressLines) {

@@ -213,6 +213,18 @@ TEST_F(PsctrawlBatch, RefusedValuesAndBadUsageStopBeforeAnyRecording) {
     EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
 }
 
+TEST_F(PsctrawlBatch, TemplateFromRecordingNeedsAModelDetector) {
+    for (const std::string detector : {"--detector slope ", ""}) {
+        EXPECT_EQ(run(kBatch + "--no-ini " + detector + "--template-from-recording cell.abf"), 2) << detector;
+        EXPECT_NE(errors().find("--template-from-recording needs --detector deconvolution or template"),
+                  std::string::npos)
+            << errors();
+        EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
+    }
+    ASSERT_EQ(run("--help"), 0);
+    EXPECT_NE(read(dir_ / "stdout.txt").find("--template-from-recording"), std::string::npos);
+}
+
 TEST_F(PsctrawlBatch, MalformedNumbersAndFileValuesOutsideTheirRowsAreRefused) {
     for (const char* value : {"", "--5", "1.5.5", "1e"}) {
         EXPECT_EQ(run("--batch --no-ini --set \"Filtering (Hz)=" + std::string(value) + "\" cell.abf"), 2)
