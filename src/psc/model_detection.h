@@ -58,17 +58,19 @@ struct PscModelSpec {
 
 // Scratch arrays, reused frame after frame.
 struct PscModelWork {
-    std::vector<float> score;  // detection trace by buffer position, in units of the threshold
-    std::vector<float> fine;   // deconvolution: the narrow detection trace
-    std::vector<float> raw;    // deconvolution: the deconvolved current
+    std::vector<float> score;   // detection trace by buffer position, in units of the threshold
+    std::vector<float> fine;    // deconvolution: the narrow detection trace
+    std::vector<float> middle;  // deconvolution: the detection trace between the narrow and the wide
+    std::vector<float> raw;     // deconvolution: the deconvolved current
     std::vector<float> temp;
     std::vector<int> peaks;
-    // Noise SDs of the wide and narrow traces in the last frames of the recording: one frame's
+    // Noise SDs of the wide, middle and narrow traces in the last frames of the recording: one frame's
     // estimate alone varies by some 10 % (the smoothed trace has few independent values), which
     // would move the threshold with it. Cleared at the start of each recording.
     static constexpr std::size_t kNoiseFrames = 16;
     std::array<float, kNoiseFrames> wideNoise{};
     std::array<float, kNoiseFrames> fineNoise{};
+    std::array<float, kNoiseFrames> middleNoise{};
     std::size_t noiseFrames = 0;  // frames estimated so far
 };
 
