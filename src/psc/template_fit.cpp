@@ -29,7 +29,7 @@ constexpr double kWindowDecays = 6.0;
 constexpr double kQuietDecaysBefore = 2.0;
 // A further pass runs while a fitted time constant differs from the pass's by more than this
 // factor.
-constexpr double kSettledRatio = 1.1;
+constexpr double kSettledRatio = 1.05;
 
 // Smallest ratio of the fitted amplitude to the residuals' RMS that counts as an event.
 constexpr double kClearAmplitude = 5.0;

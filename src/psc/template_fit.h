@@ -37,8 +37,8 @@ inline constexpr int kPscTemplateMinEvents = 5;
 // A pass looks at no more than this much of the listed frames (minutes), so that a recording
 // with rare events does not cost a second full pass, let alone several.
 inline constexpr double kPscTemplateMaxMinutes = 10.0;
-// Passes at most; a further pass is run while a time constant moves by more than 10 %.
-inline constexpr int kPscTemplatePasses = 3;
+// Passes at most; a further pass is run while a time constant moves by more than 5 %.
+inline constexpr int kPscTemplatePasses = 4;
 
 // The averaged event: values by sample from `lead` samples before the onset, baseline near 0 and
 // the event positive.
