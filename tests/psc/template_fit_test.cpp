@@ -146,9 +146,9 @@ struct Recordings {
     }
 };
 
-PscSynthSpec eventsSpec(double rise, double decay, double noise, std::uint64_t seed) {
+PscSynthSpec eventsSpec(double rise, double decay, double noise, std::uint64_t seed, int seconds = 40) {
     PscSynthSpec spec;
-    spec.samplesPerSweep = 60 * 20000;  // one minute
+    spec.samplesPerSweep = static_cast<std::int64_t>(seconds) * 20000;
     spec.rateHz = 10.0;
     spec.amplitudeMedianPa = 20.0;
     spec.tauRiseMs = rise;
@@ -173,14 +173,17 @@ Said readLine(const std::string& line) {
 }
 
 TEST(TemplateFromRecordingTest, KineticsTenfoldAndTwiceTheStartAreFoundWithinTenPercent) {
-    // Rise 1 ms and decay 10 ms in white noise at an SNR of 5 (and 2.5 for the template
-    // detector), found from the defaults 0.5 ms and 5 ms.
+    // Rise 1 ms and decay 10 ms in white noise at an SNR of 5 and 2.5, found from the defaults
+    // 0.5 ms and 5 ms, for either model detector (the second recording of each run starts from the
+    // defaults again, not from the first one's fit).
     Recordings recordings;
     const std::string clear = recordings.write("clear.abf", eventsSpec(1.0, 10.0, 4.0, 21));
     const std::string noisy = recordings.write("noisy.abf", eventsSpec(1.0, 10.0, 8.0, 22));
     for (const PscDetectorKind detector : {PscDetectorKind::Deconvolution, PscDetectorKind::Template}) {
         SCOPED_TRACE(std::string(pscDetectorName(detector)));
-        const auto o = recordings.run({clear, noisy}, detector, PscTemplateStart{0.5f, 5.0f});
+        const std::string& first = detector == PscDetectorKind::Deconvolution ? clear : noisy;
+        const std::string& second = detector == PscDetectorKind::Deconvolution ? noisy : clear;
+        const auto o = recordings.run({first, second}, detector, PscTemplateStart{0.5f, 5.0f});
         ASSERT_EQ(o.recordings.size(), 2u);
         ASSERT_EQ(o.templateLines.size(), 2u);
         for (std::size_t k = 0; k < 2; ++k) {
@@ -188,11 +191,12 @@ TEST(TemplateFromRecordingTest, KineticsTenfoldAndTwiceTheStartAreFoundWithinTen
             const CapturedMessages::Entry& m = o.templateLines[k];
             EXPECT_EQ(m.kind, MessageKind::Information);
             EXPECT_EQ(m.caption, "PSCTRAWL");
-            EXPECT_EQ(m.text.rfind("Template from " + (k == 0 ? clear : noisy) + ": rise ", 0), 0u) << m.text;
+            EXPECT_EQ(m.text.rfind("Template from " + (k == 0 ? first : second) + ": rise ", 0), 0u)
+                << m.text;
             const Said said = readLine(m.text);
             EXPECT_NEAR(said.rise, 1.0, 0.1) << m.text;
             EXPECT_NEAR(said.decay, 10.0, 1.0) << m.text;
-            EXPECT_GE(said.events, 100) << m.text;
+            EXPECT_GE(said.events, 50) << m.text;
             EXPECT_LE(said.events, kPscTemplateAveraged) << m.text;
         }
         // The detection pass ran with the last recording's fitted kinetics, as the line says them.
@@ -207,7 +211,7 @@ TEST(TemplateFromRecordingTest, ARecordingWithoutEventsKeepsTheGivenKineticsAndS
     // kinetics again, not from the ones fitted before, and is analysed with them.
     Recordings recordings;
     const std::string slow = recordings.write("slow.abf", eventsSpec(2.0, 20.0, 4.0, 31));
-    PscSynthSpec none = eventsSpec(1.0, 10.0, 4.0, 32);
+    PscSynthSpec none = eventsSpec(1.0, 10.0, 4.0, 32, 10);
     none.rateHz = 0.0;
     const std::string quiet = recordings.write("quiet.abf", none);
     const auto o =
@@ -220,7 +224,7 @@ TEST(TemplateFromRecordingTest, ARecordingWithoutEventsKeepsTheGivenKineticsAndS
     EXPECT_NEAR(slowSaid.rise, 2.0, 0.3) << o.templateLines[0].text;
     EXPECT_NEAR(slowSaid.decay, 20.0, 3.0) << o.templateLines[0].text;
     EXPECT_EQ(o.templateLines[1].kind, MessageKind::Warning);
-    // A minute of noise may hold a noise peak or two the detector takes for an event.
+    // Seconds of noise may hold a noise peak or two the detector takes for an event.
     const std::string& line = o.templateLines[1].text;
     const std::string start = "Template from " + quiet + ": too few clear events (";
     ASSERT_EQ(line.rfind(start, 0), 0u) << line;
