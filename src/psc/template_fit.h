@@ -1,6 +1,6 @@
 // The event model's kinetics taken from the recording itself. A first pass over the listed frames
 // finds events with the kinetics given so far, keeps the clearest of them (isolated: no other
-// event from two decay time constants before the onset to the end of the averaging window; the
+// event from two decay time constants before the baseline to the end of the averaging window; the
 // largest amplitudes among those), averages them aligned at their onsets with their baselines
 // subtracted and in the events' direction, and fits the rise and decay time constants, the onset
 // and the amplitude of the model exp(-t / decay) - exp(-t / rise) to the average by least squares.
@@ -8,14 +8,15 @@
 // it is compared with the average: the fitted constants are the currents' own, not the filter's.
 // When the fitted kinetics differ much from those the events were found with, the pass runs again
 // with the fitted ones (a template far off the events' shape finds them late or splits them, and
-// the averaging window follows the decay).
+// the averaging window follows the decay). The pass finds its events by deconvolution whichever
+// model detector analyses the recording afterwards (see collectEvents for why).
 //
-// Only the snippets of the candidate events are kept, at most kPscTemplateCandidates of them, so
-// an hour-long recording costs no more memory than a short one.
+// Only the snippets of the candidate events are kept, at most kPscTemplateCandidates of them, and a
+// pass reads at most kPscTemplateMaxMinutes of frames, so an hour-long recording costs no more
+// memory or time for its template than a short one.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
