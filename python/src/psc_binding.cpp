@@ -20,6 +20,7 @@
 #include "psc/model_detection.h"
 #include "psc/psc_parameters.h"
 #include "psc/run_driver.h"
+#include "psc/template_fit.h"
 
 namespace ephys::py_ephys {
 
@@ -120,7 +121,7 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
                     const std::optional<std::string>& paramsFile, std::int64_t maxEvents,
                     const std::optional<std::string>& outputDir, bool overwrite,
                     const py::object& progressCallback, double templateRiseMs, double templateDecayMs,
-                    const std::optional<double>& thresholdSd) {
+                    const std::optional<double>& thresholdSd, bool templateFromRecording) {
     if (maxEvents < 0 || maxEvents > 2147483647)
         throw py::value_error("max_events must be from 0 to 2147483647");
 
@@ -160,6 +161,8 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
         throw py::value_error("template_rise_ms and template_decay_ms take times in ms, rise below decay");
     if (thresholdSd && !(*thresholdSd > 0.0 && *thresholdSd < 1000.0))
         throw py::value_error("threshold_sd takes a number above 0");
+    if (templateFromRecording && params.detector == PscDetectorKind::Slope)
+        throw py::value_error("template_from_recording needs the detector deconvolution or template");
     params.templateRiseMs = static_cast<float>(templateRiseMs);
     params.templateDecayMs = static_cast<float>(templateDecayMs);
     params.detectionThreshold = static_cast<float>(thresholdSd.value_or(0.0));
@@ -183,6 +186,9 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
         PscRun run(params, progress, messages);
         run.outputDir = outputDir.value_or(std::string());
         run.withButtonEvent = false;
+        // As psctrawl --template-from-recording: the first pass starts from the given kinetics.
+        if (templateFromRecording)
+            run.templateFromRecording = PscTemplateStart{params.templateRiseMs, params.templateDecayMs};
         run.eventsDetected = [&](const PscEventTable& events, const PscParameters& p) {
             columns.take(events, p);
             detected = true;
@@ -212,7 +218,7 @@ void addPsc(py::module_& m) {
           py::arg("detector") = "slope", py::arg("params_file") = py::none(), py::arg("max_events") = 63999,
           py::arg("output_dir") = py::none(), py::arg("overwrite") = false, py::arg("progress") = py::none(),
           py::arg("template_rise_ms") = 0.5, py::arg("template_decay_ms") = 5.0,
-          py::arg("threshold_sd") = py::none());
+          py::arg("threshold_sd") = py::none(), py::arg("template_from_recording") = false);
 }
 
 }  // namespace ephys::py_ephys

@@ -90,13 +90,21 @@ def test_events_are_those_of_the_batch_program(recordings, tmp_path, name, setti
 @pytest.mark.parametrize("detector, options", [
     ("deconvolution", {}),
     ("template", {"template_rise_ms": 0.4, "template_decay_ms": 6, "threshold_sd": 6}),
+    ("deconvolution", {"template_rise_ms": 1, "template_decay_ms": 8, "template_from_recording": True}),
 ])
 def test_model_detectors_are_those_of_the_batch_program(recordings, tmp_path, detector, options):
     flags = ["--detector", detector]
     for name, value in options.items():
-        flags += ["--" + name.replace("_", "-"), str(value)]
+        flags += ["--" + name.replace("_", "-")] + ([] if value is True else [str(value)])
     rows, _ = batch_table(recordings["demo"], {TRIGGER: -3}, tmp_path, flags)
-    events = ephys.detect_pscs(recordings["demo"], {TRIGGER: -3}, detector=detector, **options)
+    if options.get("template_from_recording"):
+        # The fitted kinetics are said as psctrawl says them, and they are the demo's, not the start's.
+        with pytest.warns(UserWarning, match=r"Template from .*demo\.abf: rise [0-9.]+ ms, decay [0-9.]+ ms"):
+            events = ephys.detect_pscs(recordings["demo"], {TRIGGER: -3}, detector=detector, **options)
+        with pytest.raises(ValueError, match="template_from_recording"):
+            ephys.detect_pscs(recordings["demo"], {TRIGGER: -3}, template_from_recording=True)
+    else:
+        events = ephys.detect_pscs(recordings["demo"], {TRIGGER: -3}, detector=detector, **options)
     assert len(rows) > 5
     assert_same_as_batch(events, rows)
 
