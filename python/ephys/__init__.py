@@ -28,11 +28,13 @@ import numpy as np
 
 from ._ephys import RecordingError
 from ._ephys import _count_spikes, _detect_pscs, _make_waveform, _read_abf
+from ._ephys import _write_abf
 
 __all__ = [
     "Recording",
     "RecordingError",
     "read_abf",
+    "write_abf",
     "detect_pscs",
     "detect_pscs_frame",
     "count_spikes",
@@ -104,6 +106,54 @@ class Recording:
 def read_abf(path):
     """Reads an ABF recording (ABF 1 or 2) whole into a Recording."""
     return Recording(_read_abf(os.fsdecode(path)))
+
+
+def write_abf(path, data, sample_interval_us, channel_names=None, channel_units=None, *,
+              overwrite=False):
+    """Writes samples as an ABF 2 recording with float32 samples.
+
+    data: (channels, samples) for a gap-free recording, or (sweeps, channels, samples) for an
+    episodic one whose sweeps follow one another without a pause, as read_abf's data is. A
+    Recording may be given instead: its data, interval, names and units are written, gap-free
+    when it was gap-free.
+    sample_interval_us: per channel (taken from a Recording when None).
+    channel_names: one per channel, at most 10 characters (default "Im" for one channel, else
+    "IN 0", "IN 1", ...); channel_units: at most 8 characters (default "pA").
+    An existing file is replaced only when overwrite is True. The file appears complete or not
+    at all; a failure raises RecordingError naming the file and the reason, a shape or
+    description the writer cannot store raises ValueError.
+    """
+    gap_free = None
+    if isinstance(data, Recording):
+        gap_free = data.header.get("operation_mode") == 3
+        if sample_interval_us is None:
+            sample_interval_us = data.sample_interval_us
+        channel_names = data.channel_names if channel_names is None else channel_names
+        channel_units = data.channel_units if channel_units is None else channel_units
+        data = data.data
+    samples = np.asarray(data)
+    if samples.ndim == 2 and gap_free is None:
+        gap_free = True
+        samples = samples[np.newaxis]
+    elif samples.ndim == 3 and gap_free is None:
+        gap_free = False
+    elif samples.ndim != 3:
+        raise ValueError(f"write_abf: data must be (channels, samples) or (sweeps, channels, samples), "
+                         f"not of shape {samples.shape}")
+    if not np.issubdtype(samples.dtype, np.number) or np.issubdtype(samples.dtype, np.complexfloating):
+        raise ValueError(f"write_abf: data must be real numbers, not {samples.dtype}")
+    channels = samples.shape[1]
+    if channel_names is None:
+        channel_names = ["Im"] if channels == 1 else [f"IN {c}" for c in range(channels)]
+    if channel_units is None:
+        channel_units = ["pA"] * channels
+    if isinstance(channel_names, str) or isinstance(channel_units, str):
+        raise ValueError("write_abf: channel_names and channel_units are lists, one entry per channel")
+    if sample_interval_us is None:
+        raise ValueError("write_abf: the sample interval (us) is needed for data that is no Recording")
+    interval = float(sample_interval_us)
+    _write_abf(os.fsdecode(path), np.ascontiguousarray(samples, dtype=np.float32), gap_free, interval,
+               list(channel_names), list(channel_units), bool(overwrite))
 
 
 def _recording_path(path_or_recording):

@@ -9,5 +9,6 @@ void addRecording(pybind11::module_& m);
 void addPsc(pybind11::module_& m);
 void addSpikes(pybind11::module_& m);
 void addWaveform(pybind11::module_& m);
+void addWriter(pybind11::module_& m);
 
 }  // namespace ephys::py_ephys

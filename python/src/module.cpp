@@ -7,11 +7,12 @@
 #include "bindings.h"
 
 PYBIND11_MODULE(_ephys, m) {
-    m.doc() = "Recordings (ABF) and the PSC, spike and waveform engines of the ephys suite.";
+    m.doc() = "Recordings (ABF, read and written) and the PSC, spike and waveform engines of the ephys suite.";
     // A recording that cannot be read: the text is the reader's reason, naming the file.
     pybind11::register_exception<ephys::py_ephys::RecordingError>(m, "RecordingError", PyExc_OSError);
     ephys::py_ephys::addRecording(m);
     ephys::py_ephys::addPsc(m);
     ephys::py_ephys::addSpikes(m);
     ephys::py_ephys::addWaveform(m);
+    ephys::py_ephys::addWriter(m);
 }
