@@ -21,6 +21,7 @@
 #include "abf/synthetic_recording.h"
 #include "abf_results.h"
 #include "psc/psc_outputs.h"
+#include "synthetic_psc_file.h"
 
 namespace ephys {
 namespace {
@@ -338,17 +339,6 @@ TEST(RunRecordingsTest, EventsPastTheLimitAreNamedAndNoLimitKeepsThemAll) {
     setup.rateHz = 20;
     setup.minGapMs = 30;
     setup.seed = 3;
-    const PscSynthesizer synth(setup);
-    std::vector<float> values(static_cast<std::size_t>(setup.samplesPerSweep));
-    synth.fill(1, 0, values);
-    std::vector<std::int16_t> raw(values.size());
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        raw[i] = static_cast<std::int16_t>(std::lround(values[i] / 0.05f));
-    AbfWriteSpec layout;
-    layout.mode = AbfWriteMode::GapFree;
-    layout.sampleIntervalUs = 50;
-    layout.totalSamples = static_cast<std::int64_t>(raw.size());
-    layout.channels = {{0, "Im", "pA", 0.05, 0.0}};
 
     // One run of the recording with the given limit: its outcome and the event table's lines.
     struct Run {
@@ -361,7 +351,7 @@ TEST(RunRecordingsTest, EventsPastTheLimitAreNamedAndNoLimitKeepsThemAll) {
         Harness h;
         Run r;
         r.path = h.dir + "/busy.abf";
-        EXPECT_TRUE(writeAbfFile(r.path, layout, {raw}));
+        EXPECT_TRUE(writeSyntheticPscFile(r.path, setup));
         h.p.diffTrigger = -4.0f;
         h.p.maxStoredEvents = limit;
         const std::vector<PscRecordingOutcome> outcomes =

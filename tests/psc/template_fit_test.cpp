@@ -17,6 +17,7 @@
 #include "abf/synthetic_recording.h"
 #include "psc/run_driver.h"
 #include "signal/gaussian_filter.h"
+#include "synthetic_psc_file.h"
 
 namespace ephys {
 namespace {
@@ -98,19 +99,8 @@ struct Recordings {
         fs::remove_all(dir, ignored);
     }
     std::string write(const std::string& name, const PscSynthSpec& spec) {
-        const PscSynthesizer synth(spec);
-        std::vector<float> values(static_cast<std::size_t>(spec.samplesPerSweep));
-        synth.fill(1, 0, values);
-        std::vector<std::int16_t> raw(values.size());
-        for (std::size_t i = 0; i < raw.size(); ++i)
-            raw[i] = static_cast<std::int16_t>(std::lround(values[i] / 0.05f));
-        AbfWriteSpec layout;
-        layout.mode = AbfWriteMode::GapFree;
-        layout.sampleIntervalUs = 50;
-        layout.totalSamples = static_cast<std::int64_t>(raw.size());
-        layout.channels = {{0, "Im", "pA", 0.05, 0.0}};
         const std::string path = dir + "/" + name;
-        EXPECT_TRUE(writeAbfFile(path, layout, {raw}));
+        EXPECT_TRUE(writeSyntheticPscFile(path, spec));
         return path;
     }
 
