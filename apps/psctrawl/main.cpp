@@ -116,6 +116,11 @@ struct BatchOptions {
                                    "Detection threshold of the deconvolution or template detector, in noise "
                                    "SDs (default 4.5 for deconvolution, 5 for template).",
                                    "K"};
+    QCommandLineOption humHz{"hum-hz",
+                             "With --detector deconvolution or template: take mains hum at HZ (50 or 60) and "
+                             "its second and third harmonics out of the current before events are found "
+                             "and measured.",
+                             "HZ"};
 };
 
 // The detector options into the run options of the parameter record. False after a usage error.
@@ -138,6 +143,16 @@ bool applyDetectorOptions(const QCommandLineParser& parser, const BatchOptions& 
         o.common.usageError("--threshold-sd takes a number above 0");
         return false;
     }
+    bool humOk = true;
+    const double hum = parser.isSet(o.humHz) ? parser.value(o.humHz).toDouble(&humOk) : 0.0;
+    if (!humOk || (parser.isSet(o.humHz) && !(hum >= 1.0 && hum <= 1000.0))) {
+        o.common.usageError("--hum-hz takes the mains frequency in Hz (1 to 1000)");
+        return false;
+    }
+    if (parser.isSet(o.humHz) && p.detector == ephys::PscDetectorKind::Slope) {
+        o.common.usageError("--hum-hz needs --detector deconvolution or template");
+        return false;
+    }
     if (parser.isSet(o.fromRecording) && p.detector == ephys::PscDetectorKind::Slope) {
         o.common.usageError("--template-from-recording needs --detector deconvolution or template");
         return false;
@@ -145,6 +160,7 @@ bool applyDetectorOptions(const QCommandLineParser& parser, const BatchOptions& 
     p.templateRiseMs = static_cast<float>(rise);
     p.templateDecayMs = static_cast<float>(decay);
     p.detectionThreshold = static_cast<float>(threshold);
+    p.humHz = static_cast<float>(hum);
     return true;
 }
 
@@ -297,7 +313,7 @@ int consoleMain(int argc, char* argv[]) {
             "measures them and writes the event table, summaries and scan file of each recording.",
             "Analyse the recordings without a window, write the outputs.",
             {options.overwrite, options.figures, options.maxEvents, options.jobs, options.detector,
-             options.riseMs, options.decayMs, options.fromRecording, options.thresholdSd}))
+             options.riseMs, options.decayMs, options.fromRecording, options.thresholdSd, options.humHz}))
         return *done;
     return runBatch(parser, options, ephys::ArgumentBytes(argc, argv));
 }

@@ -7,6 +7,7 @@
 
 #include "params/c_numbers.h"
 #include "psc/event_measurement.h"
+#include "psc/recording_frames.h"
 #include "psc/sweep_control.h"
 
 namespace ephys {
@@ -386,6 +387,7 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         p.baselineValid = 1;
         p.triggerState = 0;
         p.modelWork.noiseFrames = 0;
+        p.humWork = PscHumWork{};
         p.detectorStarted = 1;
     }
     if (frameNumber == 1) p.triggerState = 0;
@@ -405,6 +407,19 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
         spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
         spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
+        if (p.humHz > 0.0f) {
+            PscHumSpec hum;
+            hum.hz = p.humHz;
+            hum.sampleIntervalMs = p.sampleInterval;
+            hum.frameLength = buffers.frameLength;
+            hum.firstValid = spec.firstValid + kFrameLead;
+            hum.validEnd = spec.validEnd + kFrameLead;
+            // The frames of a continuous recording follow each other sample by sample; an
+            // episode's phase starts afresh.
+            hum.firstSample = start - kFrameLead;
+            hum.continuous = p.framesAreEpisodes == 0;
+            if (pscRemoveHum(hum, buffers.currentData, p.humWork)) pscDifferentiate(buffers, p);
+        }
         listed = pscModelScan(spec, buffers, triggers, p.modelWork);
         p.triggerState = 0;
     } else {

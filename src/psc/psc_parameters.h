@@ -13,6 +13,7 @@
 
 #include "params/messages.h"
 #include "params/param_table.h"
+#include "psc/hum_removal.h"
 #include "psc/model_detection.h"
 
 namespace ephys {
@@ -102,6 +103,8 @@ struct PscSettings {
     float templateRiseMs = 0.5f;
     float templateDecayMs = 5.0f;
     float detectionThreshold = 0.0f;
+    // Mains frequency whose hum the model detectors take out of each frame first (0: none).
+    float humHz = 0.0f;
 
     char outputRaster = '\0';             // "Output raster file?"
     char rasterPeakTime = '\0';           // "Output raster of peak time rather than onset?"
@@ -146,6 +149,7 @@ struct PscDetectorState {
     std::int32_t baselineValid = 1;    // set: the next event starts as type 1
     std::int32_t triggerState = 0;     // 0 idle, 1 beyond the level, 2 confirmed, 3 falling back
     PscModelWork modelWork;            // scratch of the model detectors, reused frame after frame
+    PscHumWork humWork;                // the hum fits of the last frames (with humHz)
 };
 
 // The live display's traces and the vertical transform of each trace's panel, saved after its

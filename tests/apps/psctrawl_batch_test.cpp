@@ -225,6 +225,46 @@ TEST_F(PsctrawlBatch, TemplateFromRecordingNeedsAModelDetector) {
     EXPECT_NE(read(dir_ / "stdout.txt").find("--template-from-recording"), std::string::npos);
 }
 
+TEST_F(PsctrawlBatch, HumRemovalFindsTheEventsMainsHumHides) {
+    // 10 pA of 60 Hz hum over 4 pA of white noise and 20 pA events.
+    ASSERT_EQ(
+        shell(std::string(ABFSYNTH_PROGRAM) +
+              " --seed 5 --out hum.abf --duration 20 --rate 5 --amplitude 20 --noise 4 --hum 10 --hum-hz 60"),
+        0);
+    std::vector<double> truth;
+    const std::vector<std::string> rows = lines(dir_ / "hum.truth.csv");
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        truth.push_back(std::stod(rows[i].substr(rows[i].find(',') + 1)));
+    ASSERT_GT(truth.size(), 60u);
+    // How many true onsets have an event within 3 ms.
+    auto found = [&](const std::vector<double>& times) {
+        std::size_t n = 0;
+        for (const double t : truth)
+            n += std::any_of(times.begin(), times.end(), [&](double e) { return std::fabs(e - t) < 0.003; });
+        return n;
+    };
+    // Inward currents: the trigger's sign gives the direction.
+    const std::string detect = "--batch --quiet --no-ini --output-dir out --detector deconvolution "
+                               "--set \"Diff. trigger ([+-]pa/ms)=-3\" ";
+    ASSERT_EQ(run(detect + "hum.abf"), 0) << errors();
+    const std::vector<double> hummed = eventTimes(dir_ / "out/HUM.PRN");
+    EXPECT_LT(found(hummed), truth.size() / 2);
+
+    ASSERT_EQ(run(detect + "--overwrite --hum-hz 60 hum.abf"), 0) << errors();
+    const std::vector<double> clean = eventTimes(dir_ / "out/HUM.PRN");
+    EXPECT_GE(found(clean), truth.size() * 97 / 100);
+    EXPECT_LE(clean.size(), truth.size() * 103 / 100);
+
+    // Only the model detectors take it, and only a frequency.
+    for (const std::string bad :
+         {"--hum-hz 50 ", "--detector slope --hum-hz 50 ", "--detector deconvolution --hum-hz 0 ",
+          "--detector template --hum-hz x "}) {
+        EXPECT_EQ(run(kBatch + "--no-ini " + bad + "cell.abf"), 2) << bad;
+        EXPECT_NE(errors().find("--hum-hz"), std::string::npos) << errors();
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "CELL.PRN"));
+}
+
 TEST_F(PsctrawlBatch, MalformedNumbersAndFileValuesOutsideTheirRowsAreRefused) {
     for (const char* value : {"", "--5", "1.5.5", "1e"}) {
         EXPECT_EQ(run("--batch --no-ini --set \"Filtering (Hz)=" + std::string(value) + "\" cell.abf"), 2)
