@@ -244,8 +244,9 @@ TEST_F(PsctrawlBatch, HumRemovalFindsTheEventsMainsHumHides) {
         return n;
     };
     // Inward currents: the trigger's sign gives the direction.
-    const std::string detect = "--batch --quiet --no-ini --output-dir out --detector deconvolution "
-                               "--set \"Diff. trigger ([+-]pa/ms)=-3\" ";
+    const std::string detect =
+        "--batch --quiet --no-ini --output-dir out --detector deconvolution "
+        "--set \"Diff. trigger ([+-]pa/ms)=-3\" ";
     ASSERT_EQ(run(detect + "hum.abf"), 0) << errors();
     const std::vector<double> hummed = eventTimes(dir_ / "out/HUM.PRN");
     EXPECT_LT(found(hummed), truth.size() / 2);
