@@ -117,10 +117,11 @@ struct BatchOptions {
                                    "SDs (default 4.5 for deconvolution, 5 for template).",
                                    "K"};
     QCommandLineOption humHz{"hum-hz",
-                             "With --detector deconvolution or template: take mains hum at HZ (50 or 60) and "
-                             "its second and third harmonics out of the current before events are found "
-                             "and measured.",
-                             "HZ"};
+                             "With --detector deconvolution or template: the mains frequency whose hum, "
+                             "with its second and third harmonics, is taken out of the current before "
+                             "events are found and measured; auto (default): 50 or 60 Hz, where found; "
+                             "0: none.",
+                             "HZ", "auto"};
 };
 
 // The detector options into the run options of the parameter record. False after a usage error.
@@ -143,10 +144,12 @@ bool applyDetectorOptions(const QCommandLineParser& parser, const BatchOptions& 
         o.common.usageError("--threshold-sd takes a number above 0");
         return false;
     }
+    // auto, 0 (none) or a frequency.
     bool humOk = true;
-    const double hum = parser.isSet(o.humHz) ? parser.value(o.humHz).toDouble(&humOk) : 0.0;
-    if (!humOk || (parser.isSet(o.humHz) && !(hum >= 1.0 && hum <= 1000.0))) {
-        o.common.usageError("--hum-hz takes the mains frequency in Hz (1 to 1000)");
+    const QString humText = parser.value(o.humHz);
+    const double hum = humText == QStringLiteral("auto") ? ephys::kPscHumSearch : humText.toDouble(&humOk);
+    if (!humOk || !(hum == ephys::kPscHumSearch || hum == 0.0 || (hum >= 1.0 && hum <= 1000.0))) {
+        o.common.usageError("--hum-hz takes auto, 0 or the mains frequency in Hz (1 to 1000)");
         return false;
     }
     if (parser.isSet(o.humHz) && p.detector == ephys::PscDetectorKind::Slope) {

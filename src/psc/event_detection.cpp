@@ -287,6 +287,24 @@ PscModelSpec pscModelSpecOf(const PscParameters& p) {
     return spec;
 }
 
+PscHumSpec pscHumSpecOf(const PscParameters& p, const PscFrameBuffers& buffers, int frameNumber) {
+    PscHumSpec spec;
+    spec.hz = p.humHz;
+    spec.sampleIntervalMs = p.sampleInterval;
+    spec.frameLength = buffers.frameLength;
+    // Recorded samples of the frame's buffer, up to the recording's last sample.
+    const std::int64_t start = static_cast<std::int64_t>(frameNumber - 1) * buffers.frameLength;
+    const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
+    spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex())) + kFrameLead;
+    spec.validEnd =
+        static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex())) + kFrameLead;
+    // The frames of a continuous recording follow each other sample by sample; an episode's
+    // phase starts afresh.
+    spec.firstSample = start - kFrameLead;
+    spec.continuous = p.framesAreEpisodes == 0;
+    return spec;
+}
+
 int pscRound(float x) {
     return pscWholePart(x + 0.5f);
 }
@@ -387,7 +405,6 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         p.baselineValid = 1;
         p.triggerState = 0;
         p.modelWork.noiseFrames = 0;
-        p.humWork = PscHumWork{};
         p.detectorStarted = 1;
     }
     if (frameNumber == 1) p.triggerState = 0;
@@ -407,19 +424,9 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
         spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
         spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
-        if (p.humHz > 0.0f) {
-            PscHumSpec hum;
-            hum.hz = p.humHz;
-            hum.sampleIntervalMs = p.sampleInterval;
-            hum.frameLength = buffers.frameLength;
-            hum.firstValid = spec.firstValid + kFrameLead;
-            hum.validEnd = spec.validEnd + kFrameLead;
-            // The frames of a continuous recording follow each other sample by sample; an
-            // episode's phase starts afresh.
-            hum.firstSample = start - kFrameLead;
-            hum.continuous = p.framesAreEpisodes == 0;
-            if (pscRemoveHum(hum, buffers.currentData, p.humWork)) pscDifferentiate(buffers, p);
-        }
+        if (p.humHz != 0.0f &&
+            pscRemoveHum(pscHumSpecOf(p, buffers, frameNumber), buffers.currentData, p.humWork))
+            pscDifferentiate(buffers, p);
         listed = pscModelScan(spec, buffers, triggers, p.modelWork);
         p.triggerState = 0;
     } else {

@@ -103,8 +103,9 @@ struct PscSettings {
     float templateRiseMs = 0.5f;
     float templateDecayMs = 5.0f;
     float detectionThreshold = 0.0f;
-    // Mains frequency whose hum the model detectors take out of each frame first (0: none).
-    float humHz = 0.0f;
+    // Mains frequency whose hum the model detectors take out of each frame first: 0 none,
+    // kPscHumSearch (the default) 50 or 60 Hz where found.
+    float humHz = static_cast<float>(kPscHumSearch);
 
     char outputRaster = '\0';             // "Output raster file?"
     char rasterPeakTime = '\0';           // "Output raster of peak time rather than onset?"

@@ -1,6 +1,7 @@
 #include "psc/run_driver.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -80,6 +81,29 @@ void autoscalingPass(PscRun& run, const AbfHeader& header, const std::vector<std
 }
 
 // Reads, shows and analyses every listed frame. Returns false when Cancel ended the pass.
+// The model detectors take the mains hum out of each frame with the average of the fits of the
+// last 5 s. The fits of the first 5 s of a continuous recording are made before its detection
+// starts, so that its first frames are cleaned with an average too (and, where the hum is looked
+// for, cleaned at all: the search needs several frames to tell hum from noise).
+void seedHum(PscRun& run, const AbfHeader& header, const std::vector<std::int32_t>& frames,
+             PscFrameBuffers& buffers) {
+    PscParameters& p = run.params;
+    p.humWork = PscHumWork{};
+    if (p.detector == PscDetectorKind::Slope || p.humHz == 0.0f || p.framesAreEpisodes != 0 || frames.empty())
+        return;
+    const double frameSeconds = static_cast<double>(buffers.frameLength) * p.sampleInterval / 1000.0;
+    const auto count = static_cast<std::size_t>(
+        std::min<double>(static_cast<double>(frames.size()), std::ceil(kHumAveragedSeconds / frameSeconds)));
+    for (std::size_t k = 0; k < count; ++k) {
+        // Only the frames that follow the first one sample by sample.
+        if (frames[k] != frames.front() + static_cast<std::int32_t>(k)) break;
+        pscReadFrame(header, p, frames[k], buffers, run.reader);
+        pscFitHum(pscHumSpecOf(p, buffers, frames[k]), buffers.currentData, p.humWork);
+    }
+    // The detection's first frame continues from here.
+    p.humWork.continuesAt = pscHumSpecOf(p, buffers, frames.front()).firstSample;
+}
+
 bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::int32_t>& frames,
                    PscFrameBuffers& buffers, PscEventTable& table) {
     PscParameters& p = run.params;
@@ -244,6 +268,7 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
                       "PSCTRAWL", pscTemplateLine(fileName, fitted));
     }
     if (scaleFrames > 0) autoscalingPass(run, header, frames, scaleFrames, buffers);
+    seedHum(run, header, frames, buffers);
     const bool completed = detectionPass(run, header, frames, buffers, table);
     run.reader.recording = nullptr;
     (void)data.close();  // read only: nothing of the run is lost when the system refuses
@@ -267,6 +292,11 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
         if (run.eventsDetected) run.eventsDetected(table, p);
     }
     if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;
+    // What the model detectors took out of the current is said with the results.
+    if (p.detector != PscDetectorKind::Slope && !result.completionText.empty()) {
+        const std::string hum = pscHumLine(fileName, p.humWork, static_cast<std::int64_t>(frames.size()));
+        if (!hum.empty()) result.completionText.append("\n").append(hum);
+    }
     return result;
 }
 

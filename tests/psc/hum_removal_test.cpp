@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "params/c_numbers.h"
 #include "psc/frame_buffers.h"
 
 namespace ephys {
@@ -94,6 +95,42 @@ TEST(HumRemoval, NoiseAloneLeavesAlmostNothingToRemove) {
         }
     }
     EXPECT_LT(pscHumAmplitude(work), 0.3);
+}
+
+TEST(HumRemoval, TheSearchFindsSixtyHertzHumAndLeavesNoiseAlone) {
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> noise(0.0, 8.0);
+    const auto length = static_cast<std::size_t>(200 * kFrame + kFrameLead + kFrameTail);
+    std::vector<double> quiet(length), hummed(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        quiet[i] = noise(rng);
+        hummed[i] = quiet[i] + 2.0 * std::sin(kTwoPi * 60.0 * static_cast<double>(i) * kDtMs / 1000.0 + 1.0);
+    }
+    PscHumWork alone, found;
+    int hummedFrames = 0;
+    for (int frame = 1; frame < 200; ++frame) {
+        PscHumSpec s = continuousSpec(frame);
+        s.hz = kPscHumSearch;
+        std::vector<float> a(length - 199 * kFrame), b(a.size());
+        for (std::size_t q = 0; q < a.size(); ++q) {
+            a[q] = static_cast<float>(quiet[static_cast<std::size_t>(s.firstSample) + q]);
+            b[q] = static_cast<float>(hummed[static_cast<std::size_t>(s.firstSample) + q]);
+        }
+        EXPECT_FALSE(pscRemoveHum(s, a, alone)) << frame;
+        if (pscRemoveHum(s, b, found)) {
+            ++hummedFrames;
+            EXPECT_EQ(found.removedHz[1], 60.0);
+            EXPECT_EQ(found.removedHz[0], 0.0);
+        }
+    }
+    // The search needs a few frames; after them the hum is found in every frame.
+    EXPECT_GE(hummedFrames, 180);
+    EXPECT_NEAR(pscHumAmplitude(found), 2.0, 0.2);
+    EXPECT_EQ(pscHumLine("a.abf", alone, 199), "");
+    const std::string line = pscHumLine("b.abf", found, 199);
+    ASSERT_EQ(line.substr(0, 20), "Mains hum in b.abf: ") << line;
+    EXPECT_NEAR(cAtof(line.substr(20)), 2.0, 0.1) << line;
+    EXPECT_NE(line.find(" pA at 60 Hz, with its harmonics, taken out of 9"), std::string::npos) << line;
 }
 
 TEST(HumRemoval, EpisodesAreFittedOnTheirOwnAndABreakStartsAfresh) {
