@@ -164,7 +164,8 @@ def _recording_path(path_or_recording):
 
 def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_file=None,
                 max_events=63999, output_dir=None, overwrite=False, progress=None,
-                template_rise_ms=0.5, template_decay_ms=5.0, threshold_sd=None, template_from_recording=False):
+                template_rise_ms=0.5, template_decay_ms=5.0, threshold_sd=None, template_from_recording=False,
+                hum_hz=None):
     """Finds and measures the postsynaptic currents of a recording as psctrawl --batch does.
 
     Returns the event table as {column: numpy array}; EVENT_COLUMNS describes the columns.
@@ -176,6 +177,9 @@ def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_fi
     first, starting from template_rise_ms and template_decay_ms, as psctrawl's
     --template-from-recording (a model detector only); the line that says what was found comes as
     a UserWarning.
+    hum_hz: the mains frequency whose hum (with its second and third harmonics) a model detector
+    takes out of the current first, as psctrawl's --hum-hz: None or "auto" (the default) looks for
+    50 and 60 Hz, 0 takes nothing out; what was taken out comes as a UserWarning.
     params_file: a parameter file whose [Parameters] apply before the settings (--params).
     max_events: events stored at most (--max-events; 0: no limit).
     output_dir: also write psctrawl's output files there (nothing is written without it);
@@ -185,7 +189,7 @@ def detect_pscs(path_or_recording, settings=None, detector="slope", *, params_fi
     return _detect_pscs(_recording_path(path_or_recording), settings, detector,
                         None if params_file is None else os.fsdecode(params_file), max_events,
                         None if output_dir is None else os.fsdecode(output_dir), overwrite, progress,
-                        template_rise_ms, template_decay_ms, threshold_sd, template_from_recording)
+                        template_rise_ms, template_decay_ms, threshold_sd, template_from_recording, hum_hz)
 
 
 def detect_pscs_frame(path_or_recording, settings=None, detector="slope", **options):

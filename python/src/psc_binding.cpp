@@ -121,7 +121,8 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
                     const std::optional<std::string>& paramsFile, std::int64_t maxEvents,
                     const std::optional<std::string>& outputDir, bool overwrite,
                     const py::object& progressCallback, double templateRiseMs, double templateDecayMs,
-                    const std::optional<double>& thresholdSd, bool templateFromRecording) {
+                    const std::optional<double>& thresholdSd, bool templateFromRecording,
+                    const py::object& humHz) {
     if (maxEvents < 0 || maxEvents > 2147483647)
         throw py::value_error("max_events must be from 0 to 2147483647");
 
@@ -163,6 +164,25 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
         throw py::value_error("threshold_sd takes a number above 0");
     if (templateFromRecording && params.detector == PscDetectorKind::Slope)
         throw py::value_error("template_from_recording needs the detector deconvolution or template");
+    // As psctrawl's --hum-hz: None or "auto" (50 or 60 Hz, where found), 0 (none) or the mains
+    // frequency; given, it needs a model detector.
+    double hum = kPscHumSearch;
+    if (!humHz.is_none()) {
+        const char* const refused = "hum_hz takes 'auto', 0 or the mains frequency in Hz (1 to 1000)";
+        if (py::isinstance<py::str>(humHz)) {
+            if (humHz.cast<std::string>() != "auto") throw py::value_error(refused);
+        } else {
+            try {
+                hum = humHz.cast<double>();
+            } catch (const py::cast_error&) {
+                throw py::value_error(refused);
+            }
+            if (!(hum == 0.0 || (hum >= 1.0 && hum <= 1000.0))) throw py::value_error(refused);
+        }
+        if (params.detector == PscDetectorKind::Slope)
+            throw py::value_error("hum_hz needs the detector deconvolution or template");
+    }
+    params.humHz = static_cast<float>(hum);
     params.templateRiseMs = static_cast<float>(templateRiseMs);
     params.templateDecayMs = static_cast<float>(templateDecayMs);
     params.detectionThreshold = static_cast<float>(thresholdSd.value_or(0.0));
@@ -207,6 +227,10 @@ py::dict detectPscs(const std::string& path, const py::object& settings, const s
         if (reason.empty()) reason = "psctrawl could not analyse " + path;
         throw RecordingError(reason);
     }
+    // The hum taken out, as psctrawl says it after the results.
+    const std::string& said = outcomes.front().completionText;
+    if (const std::size_t at = said.find("Mains hum in "); at != std::string::npos)
+        messages.show(MessageKind::Information, "PSCTRAWL", said.substr(at, said.find('\n', at) - at));
     messages.warn();
     return eventDict(columns);
 }
@@ -218,7 +242,8 @@ void addPsc(py::module_& m) {
           py::arg("detector") = "slope", py::arg("params_file") = py::none(), py::arg("max_events") = 63999,
           py::arg("output_dir") = py::none(), py::arg("overwrite") = false, py::arg("progress") = py::none(),
           py::arg("template_rise_ms") = 0.5, py::arg("template_decay_ms") = 5.0,
-          py::arg("threshold_sd") = py::none(), py::arg("template_from_recording") = false);
+          py::arg("threshold_sd") = py::none(), py::arg("template_from_recording") = false,
+          py::arg("hum_hz") = py::none());
 }
 
 }  // namespace ephys::py_ephys

@@ -109,6 +109,27 @@ def test_model_detectors_are_those_of_the_batch_program(recordings, tmp_path, de
     assert_same_as_batch(events, rows)
 
 
+def test_hum_is_taken_out_as_the_batch_program_does(tmp_path):
+    (tmp_path / "made").mkdir()
+    hummed = synth(tmp_path / "made", "hummed.abf", "--duration", "10", "--amplitude", "20", "--noise", "4", "--hum", "10",
+                   "--hum-hz", "60", "--seed", "6")
+    rows, _ = batch_table(hummed, {TRIGGER: -3}, tmp_path, ["--detector", "deconvolution"])
+    with pytest.warns(UserWarning, match=r"Mains hum in .*hummed\.abf: 9\.9[0-9] pA at 60 Hz"):
+        events = ephys.detect_pscs(hummed, {TRIGGER: -3}, detector="deconvolution")
+    assert len(rows) > 30
+    assert_same_as_batch(events, rows)
+    with pytest.warns(UserWarning, match="at 60 Hz"):
+        given = ephys.detect_pscs(hummed, {TRIGGER: -3}, detector="deconvolution", hum_hz=60)
+    assert len(given["event"]) == len(rows)
+    # Left in, the hum hides most of the events.
+    assert len(ephys.detect_pscs(hummed, {TRIGGER: -3}, detector="deconvolution", hum_hz=0)["event"]) < len(rows) / 2
+    for bad in ("50 Hz", -1, 5000, [50]):
+        with pytest.raises(ValueError, match="hum_hz"):
+            ephys.detect_pscs(hummed, {TRIGGER: -3}, detector="deconvolution", hum_hz=bad)
+    with pytest.raises(ValueError, match="hum_hz needs"):
+        ephys.detect_pscs(hummed, {TRIGGER: -3}, hum_hz=50)
+
+
 def test_outputs_written_are_the_batch_programs_files(recordings, tmp_path):
     settings = {TRIGGER: -3}
     batch = tmp_path / "batch"

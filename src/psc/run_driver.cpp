@@ -293,9 +293,9 @@ PscFileResult pscDetectFile(PscRun& run, const std::string& fileName) {
     }
     if (!unstored.empty() && !result.completionText.empty()) result.completionText += "\n" + unstored;
     // What the model detectors took out of the current is said with the results.
-    if (p.detector != PscDetectorKind::Slope && !result.completionText.empty()) {
+    if (p.detector != PscDetectorKind::Slope && completed) {
         const std::string hum = pscHumLine(fileName, p.humWork, static_cast<std::int64_t>(frames.size()));
-        if (!hum.empty()) result.completionText.append("\n").append(hum);
+        if (!hum.empty()) result.completionText.append(result.completionText.empty() ? "" : "\n").append(hum);
     }
     return result;
 }

@@ -334,6 +334,7 @@ Pass collectEvents(const AbfHeader& header, PscParameters& q, const std::vector<
     spec.riseMs = static_cast<float>(k.rise);
     spec.decayMs = static_cast<float>(k.decay);
     PscModelWork work;
+    PscHumWork hum;
     PscFrameBuffers buffers;
     buffers.resize(frameLength, dt);
     std::vector<int> list(static_cast<std::size_t>(kPscMaxTriggers));
@@ -382,6 +383,9 @@ Pass collectEvents(const AbfHeader& header, PscParameters& q, const std::vector<
         previous = frame;
         scanned += frameLength;
         pscReadFrame(header, q, frame, buffers, reader);
+        // The events are found, and averaged, on the current without the mains hum, as the
+        // detection will see it.
+        if (q.humHz != 0.0f) pscRemoveHum(pscHumSpecOf(q, buffers, frame), buffers.currentData, hum);
         spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
         spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
         const int listed = pscModelScan(spec, buffers, list, work);
