@@ -1,5 +1,5 @@
 // Mains hum taken out of a frame before a model detector looks at it. The hum at the mains
-// frequency and its second and third harmonics is fitted to the frame's buffer by least squares,
+// frequency and its second and third harmonics is fitted to the frame by least squares,
 // beside an offset and a linear trend that keep drift out of the fit. The fits of the last 5 s of
 // a continuous recording are averaged (one frame holds only a few cycles and an event or two,
 // which pull its fit) and the averaged hum is subtracted from the whole buffer, so the events are

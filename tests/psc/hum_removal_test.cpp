@@ -98,8 +98,9 @@ TEST(HumRemoval, NoiseAloneLeavesAlmostNothingToRemove) {
 }
 
 TEST(HumRemoval, TheSearchFindsSixtyHertzHumAndLeavesNoiseAlone) {
+    // 2 pA of hum in 4 pA of white noise.
     std::mt19937_64 rng(5);
-    std::normal_distribution<double> noise(0.0, 8.0);
+    std::normal_distribution<double> noise(0.0, 4.0);
     const auto length = static_cast<std::size_t>(200 * kFrame + kFrameLead + kFrameTail);
     std::vector<double> quiet(length), hummed(length);
     for (std::size_t i = 0; i < length; ++i) {
