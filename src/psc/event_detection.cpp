@@ -287,24 +287,6 @@ PscModelSpec pscModelSpecOf(const PscParameters& p) {
     return spec;
 }
 
-PscHumSpec pscHumSpecOf(const PscParameters& p, const PscFrameBuffers& buffers, int frameNumber) {
-    PscHumSpec spec;
-    spec.hz = p.humHz;
-    spec.sampleIntervalMs = p.sampleInterval;
-    spec.frameLength = buffers.frameLength;
-    // Recorded samples of the frame's buffer, up to the recording's last sample.
-    const std::int64_t start = static_cast<std::int64_t>(frameNumber - 1) * buffers.frameLength;
-    const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
-    spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex())) + kFrameLead;
-    spec.validEnd =
-        static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex())) + kFrameLead;
-    // The frames of a continuous recording follow each other sample by sample; an episode's
-    // phase starts afresh.
-    spec.firstSample = start - kFrameLead;
-    spec.continuous = p.framesAreEpisodes == 0;
-    return spec;
-}
-
 int pscRound(float x) {
     return pscWholePart(x + 0.5f);
 }
@@ -425,7 +407,7 @@ void pscDetectFrame(PscParameters& p, PscEventTable& table, PscFrameBuffers& buf
         spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
         spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
         if (p.humHz != 0.0f &&
-            pscRemoveHum(pscHumSpecOf(p, buffers, frameNumber), buffers.currentData, p.humWork))
+            pscRemoveHum(pscHumSpecOf(p, buffers, frameNumber), buffers.hum, buffers.currentData, p.humWork))
             pscDifferentiate(buffers, p);
         listed = pscModelScan(spec, buffers, triggers, p.modelWork);
         p.triggerState = 0;

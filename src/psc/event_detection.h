@@ -42,8 +42,6 @@ struct PscSampleCounts {
 // The model detector's settings of a run: kinetics, threshold, and the direction of the events
 // from the sign of "Diff. trigger ([+-]pa/ms)".
 PscModelSpec pscModelSpecOf(const PscParameters& p);
-// What the hum removal needs to know of frame `frameNumber` (from 1) in `buffers`.
-PscHumSpec pscHumSpecOf(const PscParameters& p, const PscFrameBuffers& buffers, int frameNumber);
 
 // rnd(x): the whole part of x + 0.5, truncated toward zero (also for negative x).
 int pscRound(float x);

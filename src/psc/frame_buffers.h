@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "psc/hum_removal.h"
+
 namespace ephys {
 
 inline constexpr int kFrameLead = 200;   // samples kept before the frame
@@ -16,6 +18,7 @@ struct PscFrameBuffers {
     std::vector<float> currentData;  // pA, by buffer position (frame index + 200)
     std::vector<float> didtData;     // pA/ms
     std::vector<double> frameTimes;  // ms, entry i = i x sampleInterval (frame index i >= 0)
+    PscHumFit hum;                   // the frame's mains hum as fitted when it was read
 
     // Sizes the buffers for frames of `length` samples.
     void resize(int length, double sampleIntervalMs) {

@@ -149,19 +149,12 @@ std::array<double, kHumMains> startCycles(const PscHumSpec& spec, const Mains& m
 
 }  // namespace
 
-bool pscFitHum(const PscHumSpec& spec, std::span<const float> current, PscHumWork& work) {
+PscHumFit pscFitHumFrame(const PscHumSpec& spec, std::span<const float> current) {
+    PscHumFit result;
     const auto n = static_cast<std::ptrdiff_t>(current.size());
     const Mains m = mainsOf(spec);
-    if (m.columns == 0 || n == 0) return false;
+    if (m.columns == 0 || n == 0) return result;
     const double dt = spec.sampleIntervalMs / 1000.0;
-
-    // A frame that does not continue the last one starts the averages afresh.
-    if (!spec.continuous || !work.continued || spec.firstSample != work.continuesAt) {
-        work.frames = 0;
-        work.found.fill(false);
-    }
-    work.continued = spec.continuous;
-    work.continuesAt = spec.firstSample + spec.frameLength;
 
     // The frame's own recorded samples, so that each frame's fit is its own; the whole buffer's
     // where a frame holds fewer than two cycles.
@@ -177,7 +170,7 @@ bool pscFitHum(const PscHumSpec& spec, std::span<const float> current, PscHumWor
         from = ownFrom;
         to = ownTo;
     }
-    if (cycles(from, to) < 2.0) return false;
+    if (cycles(from, to) < 2.0) return result;
 
     // Five points per cycle of the highest harmonic are enough for the fit: the sum runs over
     // hundreds of cycles' worth of points.
@@ -212,22 +205,33 @@ bool pscFitHum(const PscHumSpec& spec, std::span<const float> current, PscHumWor
     for (int i = 0; i < k; ++i)
         for (int j = 0; j < i; ++j) normal[i][j] = normal[j][i];
     std::array<double, kMostColumns> x{};
-    if (!solve(normal, k, x)) return false;
+    if (!solve(normal, k, x)) return result;
     std::size_t column = 0;
-    for (std::size_t c = 0; c < kHumMains; ++c) {
-        PscHumWork::Fit& fit = work.fits[c][work.frames % PscHumWork::kFrames];
-        fit.fill(0.0);
-        for (int i = 0; i < 2 * m.harmonics[c]; ++i) fit[static_cast<std::size_t>(i)] = x[column++];
-    }
-    ++work.frames;
-    return true;
+    for (std::size_t c = 0; c < kHumMains; ++c)
+        for (int i = 0; i < 2 * m.harmonics[c]; ++i)
+            result.fits[c][static_cast<std::size_t>(i)] = x[column++];
+    result.fitted = true;
+    return result;
 }
 
-bool pscRemoveHum(const PscHumSpec& spec, std::span<float> current, PscHumWork& work) {
+void pscAddHumFit(const PscHumSpec& spec, const PscHumFit& fit, PscHumWork& work) {
+    // A frame that does not continue the last one starts the averages afresh.
+    if (!spec.continuous || !work.continued || spec.firstSample != work.continuesAt) {
+        work.frames = 0;
+        work.found.fill(false);
+    }
+    work.continued = spec.continuous;
+    work.continuesAt = spec.firstSample + spec.frameLength;
+    if (!fit.fitted) return;
+    for (std::size_t c = 0; c < kHumMains; ++c) work.fits[c][work.frames % PscHumWork::kFrames] = fit.fits[c];
+    ++work.frames;
+}
+
+bool pscRemoveHum(const PscHumSpec& spec, const PscHumFit& fit, std::span<float> current, PscHumWork& work) {
     work.removedHz.fill(0.0);
     const Mains m = mainsOf(spec);
     if (m.columns == 0 || current.empty()) return false;
-    pscFitHum(spec, current, work);
+    pscAddHumFit(spec, fit, work);
     if (work.frames == 0) return false;
     const double dt = spec.sampleIntervalMs / 1000.0;
 

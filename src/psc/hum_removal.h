@@ -69,17 +69,26 @@ struct PscHumSpec {
     bool continuous = false;
 };
 
-// Fits the hum of `current` (by buffer position) and adds the fit to the work's averages, without
-// subtracting anything: the first seconds of a recording are fitted before its detection
-// starts, so that its first frames are cleaned with an average too. False when the frame could
-// not be fitted.
-bool pscFitHum(const PscHumSpec& spec, std::span<const float> current, PscHumWork& work);
+// One frame's fit: sine and cosine amplitude of each harmonic of each frequency.
+struct PscHumFit {
+    bool fitted = false;  // false: fewer than two cycles recorded, or nothing to fit
+    std::array<PscHumWork::Fit, kHumMains> fits{};
+};
 
-// Fits the hum of `current` (by buffer position), adds the fit to the work's averages and
-// subtracts the averaged hum from every position. Returns whether anything was subtracted: not
-// when neither this frame nor the frames before it could be fitted (fewer than two cycles
-// recorded), nor where the search found no hum.
-bool pscRemoveHum(const PscHumSpec& spec, std::span<float> current, PscHumWork& work);
+// Fits the hum of `current` (by buffer position) on the frame's own recorded samples (the whole
+// buffer's where they hold fewer than two cycles). It depends on the frame alone, so the frames
+// are fitted where they are read and filtered.
+PscHumFit pscFitHumFrame(const PscHumSpec& spec, std::span<const float> current);
+
+// Adds a frame's fit to the work's averages, without subtracting anything: the first seconds of
+// a recording are added before its detection starts, so that its first frames are cleaned with
+// an average too.
+void pscAddHumFit(const PscHumSpec& spec, const PscHumFit& fit, PscHumWork& work);
+
+// Adds the frame's fit to the work's averages and subtracts the averaged hum from every position
+// of `current`. Returns whether anything was subtracted: not when neither this frame nor the
+// frames before it could be fitted, nor where the search found no hum.
+bool pscRemoveHum(const PscHumSpec& spec, const PscHumFit& fit, std::span<float> current, PscHumWork& work);
 
 // The fundamental's amplitude (pA) of the hum the last frame had taken out, all frequencies
 // together.

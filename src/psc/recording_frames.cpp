@@ -192,6 +192,24 @@ void pscDifferentiate(PscFrameBuffers& buffers, const PscParameters& p) {
     slope(buffers.currentData.data(), d, w, n, window);
 }
 
+PscHumSpec pscHumSpecOf(const PscParameters& p, const PscFrameBuffers& buffers, int frameNumber) {
+    PscHumSpec spec;
+    spec.hz = p.humHz;
+    spec.sampleIntervalMs = p.sampleInterval;
+    spec.frameLength = buffers.frameLength;
+    // Recorded samples of the frame's buffer, up to the recording's last sample.
+    const std::int64_t start = static_cast<std::int64_t>(frameNumber - 1) * buffers.frameLength;
+    const std::int64_t recorded = p.timeMapLength / std::max<std::int64_t>(p.channelCount, 1);
+    spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex())) + kFrameLead;
+    spec.validEnd =
+        static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex())) + kFrameLead;
+    // The frames of a continuous recording follow each other sample by sample; an episode's
+    // phase starts afresh.
+    spec.firstSample = start - kFrameLead;
+    spec.continuous = p.framesAreEpisodes == 0;
+    return spec;
+}
+
 int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, PscFrameBuffers& buffers,
                  PscFrameReader& reader) {
     const auto length = static_cast<std::int64_t>(buffers.currentData.size());
@@ -242,6 +260,12 @@ int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, Psc
         gaussianFilter(std::span<float>(current, static_cast<std::size_t>(span)), p.filterHz,
                        p.sampleInterval * 1000.0f, reader.taps);
     }
+
+    // The mains hum of the frame is fitted here, beside the filtering, for the model detectors
+    // to take it out: each frame's fit is its own.
+    buffers.hum = p.detector != PscDetectorKind::Slope && p.humHz != 0.0f
+                      ? pscFitHumFrame(pscHumSpecOf(p, buffers, frameNumber), buffers.currentData)
+                      : PscHumFit{};
 
     pscDifferentiate(buffers, p);
     return static_cast<int>(got);

@@ -3,7 +3,8 @@
 // episodes, or pieces of "Frame length (samples)" cut from a continuous (or, on request, an
 // episodic) recording. pscSetupChannel picks the analysed channel and its scaling to pA.
 // pscReadFrame reads one frame with the 200 samples before it and the 2048 after it, scales it,
-// shifts its baseline, filters it and takes its dI/dt.
+// shifts its baseline, filters it, fits its mains hum (for the model detectors) and takes its
+// dI/dt.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +60,9 @@ int pscSetupChannel(const AbfHeader& header, PscParameters& p);
 // samples that came from the file.
 int pscReadFrame(const AbfHeader& header, PscParameters& p, int frameNumber, PscFrameBuffers& buffers,
                  PscFrameReader& reader);
+
+// What the hum removal needs to know of frame `frameNumber` (from 1) in `buffers`.
+PscHumSpec pscHumSpecOf(const PscParameters& p, const PscFrameBuffers& buffers, int frameNumber);
 
 // The differentiation window in samples: whole part of the window in ms over the sample interval
 // plus one half, at least 1.

@@ -98,7 +98,7 @@ void seedHum(PscRun& run, const AbfHeader& header, const std::vector<std::int32_
         // Only the frames that follow the first one sample by sample.
         if (frames[k] != frames.front() + static_cast<std::int32_t>(k)) break;
         pscReadFrame(header, p, frames[k], buffers, run.reader);
-        pscFitHum(pscHumSpecOf(p, buffers, frames[k]), buffers.currentData, p.humWork);
+        pscAddHumFit(pscHumSpecOf(p, buffers, frames[k]), buffers.hum, p.humWork);
     }
     // The detection's first frame continues from here.
     p.humWork.continuesAt = pscHumSpecOf(p, buffers, frames.front()).firstSample;

@@ -385,7 +385,8 @@ Pass collectEvents(const AbfHeader& header, PscParameters& q, const std::vector<
         pscReadFrame(header, q, frame, buffers, reader);
         // The events are found, and averaged, on the current without the mains hum, as the
         // detection will see it.
-        if (q.humHz != 0.0f) pscRemoveHum(pscHumSpecOf(q, buffers, frame), buffers.currentData, hum);
+        if (q.humHz != 0.0f)
+            pscRemoveHum(pscHumSpecOf(q, buffers, frame), buffers.hum, buffers.currentData, hum);
         spec.firstValid = static_cast<int>(std::max<std::int64_t>(-start, buffers.firstIndex()));
         spec.validEnd = static_cast<int>(std::clamp<std::int64_t>(recorded - start, 0, buffers.endIndex()));
         const int listed = pscModelScan(spec, buffers, list, work);

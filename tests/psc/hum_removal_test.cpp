@@ -57,13 +57,19 @@ double hummed(std::int64_t i) {
     return hum(i) + rest(i);
 }
 
+// The frame fitted, its fit added to the averages and the average subtracted, as a frame is read
+// and then detected.
+bool removeHum(const PscHumSpec& s, std::vector<float>& b, PscHumWork& work) {
+    return pscRemoveHum(s, pscFitHumFrame(s, b), b, work);
+}
+
 TEST(HumRemoval, HumAndHarmonicsOfContinuousFramesGoTheRestStays) {
     PscHumWork work;
     double worst = 0.0;
     for (int frame = 0; frame < 60; ++frame) {
         const PscHumSpec s = continuousSpec(frame);
         std::vector<float> b = bufferOf(s, hummed);
-        ASSERT_TRUE(pscRemoveHum(s, b, work));
+        ASSERT_TRUE(removeHum(s, b, work));
         if (frame < 49) continue;
         for (std::size_t q = 0; q < b.size(); ++q)
             worst = std::max(worst, std::fabs(b[q] - rest(s.firstSample + static_cast<std::int64_t>(q))));
@@ -85,7 +91,7 @@ TEST(HumRemoval, NoiseAloneLeavesAlmostNothingToRemove) {
         for (std::size_t q = 0; q < b.size(); ++q)
             b[q] = static_cast<float>(recording[static_cast<std::size_t>(s.firstSample) + q]);
         const std::vector<float> before = b;
-        ASSERT_TRUE(pscRemoveHum(s, b, work));
+        ASSERT_TRUE(removeHum(s, b, work));
         double largest = 0.0;
         for (std::size_t q = 0; q < b.size(); ++q)
             largest = std::max(largest, std::fabs(double{b[q]} - before[q]));
@@ -117,8 +123,8 @@ TEST(HumRemoval, TheSearchFindsSixtyHertzHumAndLeavesNoiseAlone) {
             a[q] = static_cast<float>(quiet[static_cast<std::size_t>(s.firstSample) + q]);
             b[q] = static_cast<float>(hummed[static_cast<std::size_t>(s.firstSample) + q]);
         }
-        EXPECT_FALSE(pscRemoveHum(s, a, alone)) << frame;
-        if (pscRemoveHum(s, b, found)) {
+        EXPECT_FALSE(removeHum(s, a, alone)) << frame;
+        if (removeHum(s, b, found)) {
             ++hummedFrames;
             EXPECT_EQ(found.removedHz[1], 60.0);
             EXPECT_EQ(found.removedHz[0], 0.0);
@@ -144,7 +150,7 @@ TEST(HumRemoval, EpisodesAreFittedOnTheirOwnAndABreakStartsAfresh) {
         std::vector<float> b(static_cast<std::size_t>(kFrame + kFrameLead + kFrameTail));
         for (std::size_t q = 0; q < b.size(); ++q)
             b[q] = static_cast<float>(hum(static_cast<std::int64_t>(q), phase));
-        ASSERT_TRUE(pscRemoveHum(s, b, work));
+        ASSERT_TRUE(removeHum(s, b, work));
         EXPECT_NEAR(pscHumAmplitude(work), 3.0, 0.01) << episode;
         for (const float v : b) ASSERT_LT(std::fabs(v), 0.02) << episode;
     }
@@ -155,7 +161,7 @@ TEST(HumRemoval, EpisodesAreFittedOnTheirOwnAndABreakStartsAfresh) {
         const PscHumSpec s = continuousSpec(frame);
         std::vector<float> b =
             bufferOf(s, [](std::int64_t i) { return hum(i, i < 9 * kFrame - kFrameLead ? 0.3 : 2.5); });
-        ASSERT_TRUE(pscRemoveHum(s, b, skipping));
+        ASSERT_TRUE(removeHum(s, b, skipping));
         for (const float v : b) ASSERT_LT(std::fabs(v), 0.02) << frame;
     }
 }
@@ -166,16 +172,16 @@ TEST(HumRemoval, TooFewCyclesOrNoResolvableHarmonicLeaveTheBufferAlone) {
     s.validEnd = s.firstValid + 700;  // 35 ms: under two cycles of 50 Hz
     std::vector<float> b = bufferOf(s, hummed);
     const std::vector<float> before = b;
-    EXPECT_FALSE(pscRemoveHum(s, b, work));
+    EXPECT_FALSE(removeHum(s, b, work));
     EXPECT_EQ(b, before);
 
     // Sampled at 160 Hz, 50 Hz lies above a quarter of the rate; 0 Hz is no frequency.
     s = continuousSpec(0);
     s.sampleIntervalMs = 6.25;
-    EXPECT_FALSE(pscRemoveHum(s, b, work));
+    EXPECT_FALSE(removeHum(s, b, work));
     s.sampleIntervalMs = kDtMs;
     s.hz = 0.0;
-    EXPECT_FALSE(pscRemoveHum(s, b, work));
+    EXPECT_FALSE(removeHum(s, b, work));
     EXPECT_EQ(b, before);
 
     // Sampled at 1 kHz, 60 Hz hum is fitted with the harmonics below 250 Hz.
@@ -186,7 +192,7 @@ TEST(HumRemoval, TooFewCyclesOrNoResolvableHarmonicLeaveTheBufferAlone) {
         const double t = static_cast<double>(q) / 1000.0;
         b[q] = static_cast<float>(2.0 * std::sin(kTwoPi * 60.0 * t) + std::sin(kTwoPi * 180.0 * t + 1.0));
     }
-    EXPECT_TRUE(pscRemoveHum(s, b, work));
+    EXPECT_TRUE(removeHum(s, b, work));
     for (const float v : b) ASSERT_LT(std::fabs(v), 0.02);
 }
 
