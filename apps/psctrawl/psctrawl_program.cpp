@@ -11,6 +11,8 @@
 #include <functional>
 #include <utility>
 
+#include "params/c_numbers.h"
+#include "params/param_files.h"
 #include "params/profile_file.h"
 #include "params/progress.h"
 #include "psc/recording_frames.h"
@@ -34,6 +36,9 @@ constexpr int kStopRepeatMs = 100;
 // of the table: it is a run option, not a parameter.
 constexpr std::string_view kDetectorSection = "Detector";
 constexpr std::string_view kDetectorKey = "Detector";
+// The mains hum the model detectors take out: "auto" (50 or 60 Hz, where found), "50", "60" or
+// "0" (none).
+constexpr std::string_view kHumKey = "Mains hum";
 
 // Runs `work` on the GUI thread and waits for it (the worker's only way to touch widgets).
 void onGuiThread(QObject* context, const std::function<void()>& work) {
@@ -60,22 +65,33 @@ PsctrawlProgram::PsctrawlProgram(std::vector<std::string> helpFolders) {
     buildDetectorMenu();
 }
 
+// The settings file the choices are kept in. The window learns its path only when it starts,
+// after the menu is built from what the file holds.
+std::string PsctrawlProgram::detectorIniPath() const {
+    return iniFilePath(window_->settings().programName);
+}
+
 void PsctrawlProgram::readDetectorChoice() {
-    const Result<ProfileFile> profile = ProfileFile::load(window_->iniPath());
+    const Result<ProfileFile> profile = ProfileFile::load(detectorIniPath());
     if (!profile || profile->holdsBinary()) return;
     const std::optional<std::string> name = profile->get(kDetectorSection, kDetectorKey);
     PscDetectorKind kind = PscDetectorKind::Slope;
     if (name && pscParseDetector(*name, kind)) params_.detector = kind;
+    const std::optional<std::string> hum = profile->get(kDetectorSection, kHumKey);
+    if (hum == "50" || hum == "60" || hum == "0") params_.humHz = static_cast<float>(cAtof(*hum));
 }
 
 void PsctrawlProgram::saveDetectorChoice() {
-    const Result<ProfileFile> read = ProfileFile::load(window_->iniPath());
+    const std::string path = detectorIniPath();
+    const Result<ProfileFile> read = ProfileFile::load(path);
     if (!read || read->holdsBinary()) return;  // an unreadable file is left alone
     ProfileFile profile = *read;
     profile.set(kDetectorSection, kDetectorKey, pscDetectorName(params_.detector));
-    const Result<void> saved = profile.save(window_->iniPath());
-    if (!saved)
-        window_->messages().errorBox("Could not write " + window_->iniPath() + ": " + saved.error().text());
+    profile.set(kDetectorSection, kHumKey,
+                params_.humHz == static_cast<float>(kPscHumSearch) ? std::string("auto")
+                                                                   : formatFixed(params_.humHz, 0));
+    const Result<void> saved = profile.save(path);
+    if (!saved) window_->messages().errorBox("Could not write " + path + ": " + saved.error().text());
 }
 
 void PsctrawlProgram::buildDetectorMenu() {
@@ -96,6 +112,25 @@ void PsctrawlProgram::buildDetectorMenu() {
         QObject::connect(action, &QAction::triggered, window_.get(), [this, kind] {
             if (running_.load() || params_.detector == kind) return;
             params_.detector = kind;
+            saveDetectorChoice();
+        });
+    }
+    // What the model detectors do with mains hum.
+    menu->addSeparator();
+    auto* hums = new QActionGroup(menu);
+    const std::pair<float, const char*> humChoices[] = {
+        {static_cast<float>(kPscHumSearch), "Mains hum: &find 50 or 60 Hz and take it out"},
+        {50.0f, "Mains hum: take &50 Hz out"},
+        {60.0f, "Mains hum: take &60 Hz out"},
+        {0.0f, "Mains hum: &leave it in"}};
+    for (const auto& [hz, text] : humChoices) {
+        QAction* action = menu->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(params_.humHz == hz);
+        hums->addAction(action);
+        QObject::connect(action, &QAction::triggered, window_.get(), [this, hz] {
+            if (running_.load() || params_.humHz == hz) return;
+            params_.humHz = hz;
             saveDetectorChoice();
         });
     }

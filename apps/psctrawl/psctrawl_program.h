@@ -57,6 +57,7 @@ class PsctrawlProgram {
     void buildDetectorMenu();
     void readDetectorChoice();
     void saveDetectorChoice();
+    std::string detectorIniPath() const;
 
     PscParameters params_;
     ParamTable table_;

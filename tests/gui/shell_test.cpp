@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -350,6 +352,45 @@ class ShellTest : public QObject {
         const ProfileFile written = ProfileFile::load(iniOf("SPKTAL")).valueOr(ProfileFile());
         QCOMPARE(written.get("Parameters", "Spike detection threshold (mV)").value_or("?"),
                  std::string("-7"));
+    }
+
+    void detectorMenuChoicesAreKeptInTheIniFile() {
+        // The Detector menu's detector and mains hum choices, checked as they are read back.
+        auto menuAction = [](PsctrawlProgram& psc, const QString& text) -> QAction* {
+            for (QAction* top : psc.window().menuBar()->actions())
+                if (top->menu() != nullptr && top->text() == "&Detector")
+                    for (QAction* a : top->menu()->actions())
+                        if (a->text() == text) return a;
+            return nullptr;
+        };
+        {
+            PsctrawlProgram psc;
+            Captured captured;
+            captured.attach(psc.window());
+            QVERIFY(menuAction(psc, "Mains hum: &find 50 or 60 Hz and take it out")->isChecked());
+            QCOMPARE(psc.params().humHz, static_cast<float>(kPscHumSearch));
+            menuAction(psc, "D&econvolution by the event template")->trigger();
+            menuAction(psc, "Mains hum: take &60 Hz out")->trigger();
+            QCOMPARE(psc.params().humHz, 60.0f);
+            QVERIFY2(captured.texts.empty(), captured.texts.empty() ? "" : captured.texts.front().c_str());
+        }
+        const ProfileFile written = ProfileFile::load(iniOf("PSCTRAWL")).valueOr(ProfileFile());
+        QCOMPARE(written.get("Detector", "Detector").value_or("?"), std::string("deconvolution"));
+        QCOMPARE(written.get("Detector", "Mains hum").value_or("?"), std::string("60"));
+        {
+            PsctrawlProgram psc;
+            Captured captured;
+            captured.attach(psc.window());
+            QCOMPARE(psc.params().detector, PscDetectorKind::Deconvolution);
+            QCOMPARE(psc.params().humHz, 60.0f);
+            QVERIFY(menuAction(psc, "Mains hum: take &60 Hz out")->isChecked());
+            menuAction(psc, "Mains hum: &leave it in")->trigger();
+            menuAction(psc, "&Slope trigger (dI/dt)")->trigger();
+            QVERIFY2(captured.texts.empty(), captured.texts.empty() ? "" : captured.texts.front().c_str());
+        }
+        const ProfileFile back = ProfileFile::load(iniOf("PSCTRAWL")).valueOr(ProfileFile());
+        QCOMPARE(back.get("Detector", "Mains hum").value_or("?"), std::string("0"));
+        QCOMPARE(back.get("Detector", "Detector").value_or("?"), std::string("slope"));
     }
 
     void psctrawlGoFromDialogRunsAndComesBack() {
