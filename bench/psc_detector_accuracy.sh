@@ -14,7 +14,8 @@
 #
 # Settings: built-in defaults (--no-ini; "Filtering (Hz)" 500), with "Diff. trigger ([+-]pa/ms)"
 # = -0.3 x noise SD (at least 1 pA/ms in size) for the slope trigger, as bench/psc_accuracy.sh
-# chose it; the model detectors take the direction from its sign and their default threshold.
+# chose it; the model detectors take the direction from its sign, their default threshold, and
+# take the mains hum out where they find it (--hum-hz auto, their default).
 #
 # Matching (bench/psc_match.py): each true onset is paired with the nearest unused event whose
 # "times (sec)" lies within TOL_MS (3 ms); R = recall, P = precision, F1, dA = median
