@@ -157,8 +157,11 @@ PscHumFit pscFitHumFrame(const PscHumSpec& spec, std::span<const float> current)
     const double dt = spec.sampleIntervalMs / 1000.0;
 
     // The frame's own recorded samples, so that each frame's fit is its own; the whole buffer's
-    // where a frame holds fewer than two cycles.
-    const double lowest = spec.hz == kPscHumSearch ? 50.0 : spec.hz;
+    // where a frame holds too few cycles: two of the mains frequency, four of 50 Hz for the
+    // search, whose 50 and 60 Hz are told apart by their 10 Hz difference.
+    const bool search = spec.hz == kPscHumSearch;
+    const double lowest = search ? 50.0 : spec.hz;
+    const double fewest = search ? 4.0 : 2.0;
     auto cycles = [&](std::ptrdiff_t a, std::ptrdiff_t b) {
         return static_cast<double>(b - a) * lowest * dt;
     };
@@ -166,11 +169,11 @@ PscHumFit pscFitHumFrame(const PscHumSpec& spec, std::span<const float> current)
     std::ptrdiff_t to = std::clamp<std::ptrdiff_t>(spec.validEnd, from, n);
     const std::ptrdiff_t ownFrom = std::max<std::ptrdiff_t>(from, kFrameLead);
     const std::ptrdiff_t ownTo = std::min<std::ptrdiff_t>(to, kFrameLead + std::max(0, spec.frameLength));
-    if (cycles(ownFrom, ownTo) >= 2.0) {
+    if (cycles(ownFrom, ownTo) >= fewest) {
         from = ownFrom;
         to = ownTo;
     }
-    if (cycles(from, to) < 2.0) return result;
+    if (cycles(from, to) < fewest) return result;
 
     // Five points per cycle of the highest harmonic are enough for the fit: the sum runs over
     // hundreds of cycles' worth of points.

@@ -71,12 +71,12 @@ struct PscHumSpec {
 
 // One frame's fit: sine and cosine amplitude of each harmonic of each frequency.
 struct PscHumFit {
-    bool fitted = false;  // false: fewer than two cycles recorded, or nothing to fit
+    bool fitted = false;  // false: too few cycles recorded, or nothing to fit
     std::array<PscHumWork::Fit, kHumMains> fits{};
 };
 
 // Fits the hum of `current` (by buffer position) on the frame's own recorded samples (the whole
-// buffer's where they hold fewer than two cycles). It depends on the frame alone, so the frames
+// buffer's where they hold too few cycles). It depends on the frame alone, so the frames
 // are fitted where they are read and filtered.
 PscHumFit pscFitHumFrame(const PscHumSpec& spec, std::span<const float> current);
 

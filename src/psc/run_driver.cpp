@@ -80,7 +80,6 @@ void autoscalingPass(PscRun& run, const AbfHeader& header, const std::vector<std
     p.autoscalingPass = 0;
 }
 
-// Reads, shows and analyses every listed frame. Returns false when Cancel ended the pass.
 // The model detectors take the mains hum out of each frame with the average of the fits of the
 // last 5 s. The fits of the first 5 s of a continuous recording are made before its detection
 // starts, so that its first frames are cleaned with an average too (and, where the hum is looked
@@ -104,6 +103,7 @@ void seedHum(PscRun& run, const AbfHeader& header, const std::vector<std::int32_
     p.humWork.continuesAt = pscHumSpecOf(p, buffers, frames.front()).firstSample;
 }
 
+// Reads, shows and analyses every listed frame. Returns false when Cancel ended the pass.
 bool detectionPass(PscRun& run, const AbfHeader& header, const std::vector<std::int32_t>& frames,
                    PscFrameBuffers& buffers, PscEventTable& table) {
     PscParameters& p = run.params;
