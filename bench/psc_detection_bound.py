@@ -23,7 +23,6 @@ learn the noise from the recording itself can beat.
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/psc_detection_bound.py [BUILD_DIR]
 (needs numpy, the ephys module and abfsynth of BUILD_DIR, default build)
 """
-import bisect
 import csv
 import math
 import os
@@ -34,6 +33,7 @@ import tempfile
 import numpy as np
 
 import ephys
+import psc_match
 
 FS = 20000.0
 DT_MS = 1000.0 / FS
@@ -87,22 +87,10 @@ def recall_bound(dprime, k):
 
 
 def match(truth, found, tol=0.003):
-    """Each true onset paired with the nearest unused detection within tol seconds."""
-    found = sorted(found)
-    used = [False] * len(found)
-    matched = 0
-    for t in truth:
-        i = bisect.bisect_left(found, t - tol)
-        best = None
-        while i < len(found) and found[i] <= t + tol:
-            if not used[i] and (best is None or abs(found[i] - t) < abs(found[best] - t)):
-                best = i
-            i += 1
-        if best is not None:
-            used[best] = True
-            matched += 1
+    """Recall, precision and F1 of found onsets (s) against true ones, paired as psc_match.py does."""
+    matched = len(psc_match.pairs(truth, sorted(found), tol))
     recall = matched / len(truth)
-    precision = matched / len(found) if found else 0.0
+    precision = matched / len(found) if len(found) else 0.0
     return recall, precision, 2 * recall * precision / (recall + precision) if matched else 0.0
 
 

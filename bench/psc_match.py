@@ -15,6 +15,24 @@ import statistics
 import sys
 
 
+def pairs(truth, found, tol):
+    """(true index, found index) of each true onset paired with the nearest unused found one
+    within tol; both lists of times in seconds, `found` sorted."""
+    used = [False] * len(found)
+    paired = []
+    for n, onset in enumerate(truth):
+        i = bisect.bisect_left(found, onset - tol)
+        best = None
+        while i < len(found) and found[i] <= onset + tol:
+            if not used[i] and (best is None or abs(found[i] - onset) < abs(found[best] - onset)):
+                best = i
+            i += 1
+        if best is not None:
+            used[best] = True
+            paired.append((n, best))
+    return paired
+
+
 def main():
     truth_path, table_path, tol_ms = sys.argv[1:4]
     tol = float(tol_ms) / 1000
@@ -27,19 +45,7 @@ def main():
             if len(cells) > 8 and cells[2]:
                 found.append((float(cells[2]), abs(float(cells[8]))))
     found.sort()
-    times = [t for t, _ in found]
-    used = [False] * len(found)
-    damp = []
-    for onset, amp in truth:
-        i = bisect.bisect_left(times, onset - tol)
-        best = None
-        while i < len(found) and times[i] <= onset + tol:
-            if not used[i] and (best is None or abs(times[i] - onset) < abs(times[best] - onset)):
-                best = i
-            i += 1
-        if best is not None:
-            used[best] = True
-            damp.append(abs(found[best][1] - amp))
+    damp = [abs(found[j][1] - truth[i][1]) for i, j in pairs([t for t, _ in truth], [t for t, _ in found], tol)]
     matched = len(damp)
     recall = matched / len(truth) if truth else 0.0
     precision = matched / len(found) if found else 0.0

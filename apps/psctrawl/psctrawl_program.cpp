@@ -99,41 +99,35 @@ void PsctrawlProgram::buildDetectorMenu() {
     QMenu* menu = new QMenu("&Detector", window_.get());
     const QList<QAction*> bar = window_->menuBar()->actions();
     window_->menuBar()->insertMenu(bar.isEmpty() ? nullptr : bar.back(), menu);
-    auto* group = new QActionGroup(menu);
-    const std::pair<PscDetectorKind, const char*> choices[] = {
+    // A group of checkable items, one per value of a record's field; choosing one sets the field
+    // and keeps it in the settings file.
+    auto addChoices = [this, menu](auto& field, const auto& choices) {
+        auto* group = new QActionGroup(menu);
+        for (const auto& [value, text] : choices) {
+            QAction* action = menu->addAction(text);
+            action->setCheckable(true);
+            action->setChecked(field == value);
+            group->addAction(action);
+            QObject::connect(action, &QAction::triggered, window_.get(), [this, &field, value] {
+                if (running_.load() || field == value) return;
+                field = value;
+                saveDetectorChoice();
+            });
+        }
+    };
+    const std::pair<PscDetectorKind, const char*> detectors[] = {
         {PscDetectorKind::Slope, "&Slope trigger (dI/dt)"},
         {PscDetectorKind::Deconvolution, "D&econvolution by the event template"},
         {PscDetectorKind::Template, "&Template fit (sliding, scaled)"}};
-    for (const auto& [kind, text] : choices) {
-        QAction* action = menu->addAction(text);
-        action->setCheckable(true);
-        action->setChecked(params_.detector == kind);
-        group->addAction(action);
-        QObject::connect(action, &QAction::triggered, window_.get(), [this, kind] {
-            if (running_.load() || params_.detector == kind) return;
-            params_.detector = kind;
-            saveDetectorChoice();
-        });
-    }
+    addChoices(params_.detector, detectors);
     // What the model detectors do with mains hum.
     menu->addSeparator();
-    auto* hums = new QActionGroup(menu);
-    const std::pair<float, const char*> humChoices[] = {
+    const std::pair<float, const char*> hums[] = {
         {static_cast<float>(kPscHumSearch), "Mains hum: &find 50 or 60 Hz and take it out"},
         {50.0f, "Mains hum: take &50 Hz out"},
         {60.0f, "Mains hum: take &60 Hz out"},
         {0.0f, "Mains hum: &leave it in"}};
-    for (const auto& [hz, text] : humChoices) {
-        QAction* action = menu->addAction(text);
-        action->setCheckable(true);
-        action->setChecked(params_.humHz == hz);
-        hums->addAction(action);
-        QObject::connect(action, &QAction::triggered, window_.get(), [this, hz] {
-            if (running_.load() || params_.humHz == hz) return;
-            params_.humHz = hz;
-            saveDetectorChoice();
-        });
-    }
+    addChoices(params_.humHz, hums);
     // No change while a run goes on: the worker reads the choice.
     QObject::connect(menu, &QMenu::aboutToShow, menu, [this, menu] {
         for (QAction* action : menu->actions()) action->setEnabled(!running_.load());
